@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QString>
+
+// The files the application carries: compiled into the executable as Qt resources, or installed
+// in its share folder. Looked up as "name.extension".
+class Resources
+{
+public:
+    // The location of the resource, or an empty string when the application has none.
+    static QString path(const QString& name, const QString& extension);
+};
