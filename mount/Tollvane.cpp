@@ -42,7 +42,7 @@ void Tollvane::postReloadServers()
 void Tollvane::loadConfig()
 {
     QFile input(file);
-    if (!input.open(QIODevice::ReadOnly))
+    if (file.isEmpty() || !input.open(QIODevice::ReadOnly))
         return;
     const QByteArray bytes = input.readAll();
     if (input.error() != QFileDevice::NoError)

@@ -1,0 +1,24 @@
+# The Debian 12 packages that building, testing and the demo need; sourced by the other scripts.
+TOLLVANE_PACKAGES=(
+    build-essential cmake ninja-build pkg-config
+    qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
+    fontconfig fonts-dejavu-core
+    clang libclang-rt-14-dev libbenchmark-dev
+    sshfs fuse3 openssh-server openssh-client
+    util-linux procps psmisc
+    xvfb xauth x11-utils dbus dbus-x11 at-spi2-core python3 python3-pyatspi qt6-image-formats-plugins
+)
+
+# Installs the packages when something is missing (as root, or through sudo).
+tollvane_install_packages() {
+    local missing=()
+    for package in "${TOLLVANE_PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" ||
+            missing+=("$package")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    local sudo=()
+    [ "$(id -u)" = 0 ] || sudo=(sudo)
+    "${sudo[@]}" apt-get update
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+}
