@@ -7,14 +7,14 @@ using namespace Qt::StringLiterals;
 CommandJob::CommandJob(std::shared_ptr<const Tollvane::Context> context, bool mount,
                        std::shared_ptr<SSHFSServer> server, bool handling)
     : context_(std::move(context)), mount_(mount), server_(std::move(server)), handling_(handling)
-{
-}
+{}
 
 void CommandJob::run()
 {
     const QString line = mount_ ? CommandLine::mount(*server_) : CommandLine::unmount(*server_);
-    context_->platform.processRunner->run(u"/bin/bash"_s, {u"-c"_s, line},
-                                          [this](const QByteArray& chunk) { readErrorOutput(chunk); });
+    context_->platform.processRunner->run(
+        u"/bin/bash"_s, {u"-c"_s, line},
+        [this](const QByteArray& chunk) { readErrorOutput(chunk); });
     commandTerminated();
 }
 

@@ -22,7 +22,9 @@ QByteArray encode(const QString& path)
 
 bool isMountRootAt(int dirfd, const char* name, int flags)
 {
-    struct statx info{};
+    struct statx info
+    {
+    };
     if (::statx(dirfd, name, flags | kNoWait, 0, &info) != 0)
         return false;
     return (info.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) &&
@@ -55,7 +57,9 @@ void removeContents(int dirfd)
         const char* name = entry->d_name;
         if (qstrcmp(name, ".") == 0 || qstrcmp(name, "..") == 0)
             continue;
-        struct statx info{};
+        struct statx info
+        {
+        };
         if (::statx(dirfd, name, AT_SYMLINK_NOFOLLOW | kNoWait, STATX_TYPE, &info) != 0)
             continue;
         if ((info.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) &&
@@ -94,7 +98,9 @@ void FileSystem::removeItem(const QString& path)
     const QByteArray name = encode(path);
     if (name.isNull())
         return;
-    struct statx info{};
+    struct statx info
+    {
+    };
     if (::statx(AT_FDCWD, name.constData(), AT_SYMLINK_NOFOLLOW | kNoWait, STATX_TYPE, &info) != 0)
         return;
     if ((info.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) &&
@@ -115,7 +121,9 @@ void FileSystem::removeItem(const QString& path)
 bool FileSystem::exists(const QString& path)
 {
     const QByteArray name = encode(path);
-    struct statx info{};
+    struct statx info
+    {
+    };
     return !name.isNull() &&
            ::statx(AT_FDCWD, name.constData(), AT_SYMLINK_NOFOLLOW | kNoWait, 0, &info) == 0;
 }

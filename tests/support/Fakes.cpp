@@ -75,6 +75,5 @@ int ReloadCounter::count() const
 Platform FakePlatform::platform(std::shared_ptr<DispatchQueue> background) const
 {
     return {std::make_shared<MainQueue>(),
-            background ? background : std::make_shared<BackgroundQueue>(),
-            runner ? runner : std::make_shared<FakeProcessRunner>(), alert, output};
+            background ? background : std::make_shared<BackgroundQueue>(), runner, alert, output};
 }

@@ -79,7 +79,7 @@ private:
 // given.
 struct FakePlatform
 {
-    std::shared_ptr<FakeProcessRunner> runner;
+    std::shared_ptr<FakeProcessRunner> runner = std::make_shared<FakeProcessRunner>();
     std::shared_ptr<RecordingOutput> output = std::make_shared<RecordingOutput>();
     std::shared_ptr<RecordingAlert> alert = std::make_shared<RecordingAlert>();
     Platform platform(std::shared_ptr<DispatchQueue> background = {}) const;

@@ -25,24 +25,23 @@ private Q_SLOTS:
         QTest::newRow("host with indented option")
             << u"Host alpha\n    HostName alpha.example.com\n    User me"_s
             << QStringList{u"alpha"_s};
-        QTest::newRow("trailing blank line adds an entry") << u"Host alpha\n\n"_s
-                                                           << QStringList{u"alpha"_s, u""_s};
-        QTest::newRow("two sections without blank line") << u"Host a\nHostName x\nHost b"_s
-                                                         << QStringList{u"b"_s};
-        QTest::newRow("three LFs leave one in the next block") << u"Host a\n\n\nHost b"_s
-                                                               << QStringList{u"a"_s, u"b"_s};
+        QTest::newRow("trailing blank line adds an entry")
+            << u"Host alpha\n\n"_s << QStringList{u"alpha"_s, u""_s};
+        QTest::newRow("two sections without blank line")
+            << u"Host a\nHostName x\nHost b"_s << QStringList{u"b"_s};
+        QTest::newRow("three LFs leave one in the next block")
+            << u"Host a\n\n\nHost b"_s << QStringList{u"a"_s, u"b"_s};
         QTest::newRow("four LFs give an empty block")
             << u"Host a\n\n\n\nHost b"_s << QStringList{u"a"_s, u""_s, u"b"_s};
         QTest::newRow("five LFs") << u"Host a\n\n\n\n\nHost b"_s
                                   << QStringList{u"a"_s, u""_s, u"b"_s};
-        QTest::newRow("line of blanks does not separate") << u"Host a\n \nHost b"_s
-                                                          << QStringList{u"b"_s};
+        QTest::newRow("line of blanks does not separate")
+            << u"Host a\n \nHost b"_s << QStringList{u"b"_s};
         QTest::newRow("only LFs") << u"\n\n"_s << QStringList{u""_s, u""_s};
-        QTest::newRow("duplicates are kept") << u"Host a\n\nHost a"_s
-                                             << QStringList{u"a"_s, u"a"_s};
+        QTest::newRow("duplicates are kept")
+            << u"Host a\n\nHost a"_s << QStringList{u"a"_s, u"a"_s};
         QTest::newRow("block without Host line keeps its place")
-            << u"Host a\n\n# comment\nUser me\n\nHost b"_s
-            << QStringList{u"a"_s, u""_s, u"b"_s};
+            << u"Host a\n\n# comment\nUser me\n\nHost b"_s << QStringList{u"a"_s, u""_s, u"b"_s};
 
         // The keyword
         QTest::newRow("lower case") << u"host beta"_s << QStringList{u"beta"_s};
@@ -59,47 +58,44 @@ private Q_SLOTS:
         QTest::newRow("hash alone") << u"# Host beta"_s << QStringList{u""_s};
         QTest::newRow("hash joined") << u"#Host beta"_s << QStringList{u""_s};
         QTest::newRow("HostName") << u"HostName beta"_s << QStringList{u""_s};
-        QTest::newRow("long s is not s (no case folding)") << u"Hoſt beta"_s
-                                                           << QStringList{u""_s};
+        QTest::newRow("long s is not s (no case folding)") << u"Hoſt beta"_s << QStringList{u""_s};
         QTest::newRow("fullwidth letters") << u"ＨＯＳＴ beta"_s << QStringList{u""_s};
-        QTest::newRow("last Host line wins") << u"Host a\nUser x\nHost b\nPort 22"_s
-                                             << QStringList{u"b"_s};
+        QTest::newRow("last Host line wins")
+            << u"Host a\nUser x\nHost b\nPort 22"_s << QStringList{u"b"_s};
         QTest::newRow("repeated blanks") << u"Host   beta   "_s << QStringList{u"beta"_s};
 
         // Names are taken verbatim
         QTest::newRow("wildcard") << u"Host *"_s << QStringList{u"*"_s};
         QTest::newRow("quotes kept") << u"Host \"my host\""_s << QStringList{u"\"my"_s};
         QTest::newRow("slash") << u"Host a/b"_s << QStringList{u"a/b"_s};
-        QTest::newRow("tab inside the name") << u"Host alpha\tbeta"_s
-                                             << QStringList{u"alpha\tbeta"_s};
+        QTest::newRow("tab inside the name")
+            << u"Host alpha\tbeta"_s << QStringList{u"alpha\tbeta"_s};
         QTest::newRow("no-break space is not a separator")
             << u"Host alpha\u00A0beta"_s << QStringList{u"alpha\u00A0beta"_s};
-        QTest::newRow("no-break space after keyword") << u"Host\u00A0beta"_s
-                                                      << QStringList{u""_s};
-        QTest::newRow("decomposed stays decomposed") << u"Host A\u030Alpha"_s
-                                                     << QStringList{u"A\u030Alpha"_s};
-        QTest::newRow("precomposed stays precomposed") << u"Host \u00C5lpha"_s
-                                                       << QStringList{u"\u00C5lpha"_s};
+        QTest::newRow("no-break space after keyword") << u"Host\u00A0beta"_s << QStringList{u""_s};
+        QTest::newRow("decomposed stays decomposed")
+            << u"Host A\u030Alpha"_s << QStringList{u"A\u030Alpha"_s};
+        QTest::newRow("precomposed stays precomposed")
+            << u"Host \u00C5lpha"_s << QStringList{u"\u00C5lpha"_s};
         QTest::newRow("case kept") << u"Host MyHost"_s << QStringList{u"MyHost"_s};
 
         // Characters are grapheme clusters
         QTest::newRow("CR LF file is one block of one line")
             << u"Host alpha\r\nHostName x\r\n\r\nHost beta\r\n"_s
             << QStringList{u"alpha\r\nHostName"_s};
-        QTest::newRow("CR LF then indented line") << u"Host alpha\r\n  HostName x"_s
-                                                  << QStringList{u"alpha\r\n"_s};
-        QTest::newRow("LF then CR LF does not separate blocks") << u"Host a\n\r\nHost b"_s
-                                                                << QStringList{u"a"_s};
-        QTest::newRow("CR LF then LF does not separate blocks") << u"Host a\r\n\nHost b"_s
-                                                                << QStringList{u"b"_s};
-        QTest::newRow("lone CR is no line end") << u"Host a\rHost b"_s
-                                                << QStringList{u"a\rHost"_s};
+        QTest::newRow("CR LF then indented line")
+            << u"Host alpha\r\n  HostName x"_s << QStringList{u"alpha\r\n"_s};
+        QTest::newRow("LF then CR LF does not separate blocks")
+            << u"Host a\n\r\nHost b"_s << QStringList{u"a"_s};
+        QTest::newRow("CR LF then LF does not separate blocks")
+            << u"Host a\r\n\nHost b"_s << QStringList{u"b"_s};
+        QTest::newRow("lone CR is no line end") << u"Host a\rHost b"_s << QStringList{u"a\rHost"_s};
         QTest::newRow("blank joined to a combining mark is no blank")
             << u"Host alpha \u0301beta"_s << QStringList{u"alpha \u0301beta"_s};
         QTest::newRow("combining mark right after the keyword")
             << u"Host \u0301alpha"_s << QStringList{u""_s};
-        QTest::newRow("blank joined to a zero width joiner") << u"Host a \u200Db"_s
-                                                             << QStringList{u"a \u200Db"_s};
+        QTest::newRow("blank joined to a zero width joiner")
+            << u"Host a \u200Db"_s << QStringList{u"a \u200Db"_s};
         QTest::newRow("combining mark after LF stays in the next line")
             << u"Host a\n\u0301Host b"_s << QStringList{u"a"_s};
     }

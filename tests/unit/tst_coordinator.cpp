@@ -21,7 +21,8 @@ class TestCoordinator : public QObject
     {
         const QString path = dir_.filePath(u"config"_s);
         QFile file(path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+            file.write(bytes) != bytes.size())
             qFatal("cannot write the test configuration");
         return path;
     }
@@ -36,23 +37,22 @@ private Q_SLOTS:
         QTest::newRow("empty file") << QByteArray("") << true << QStringList{u""_s};
         QTest::newRow("valid") << QByteArray("Host alpha\n\nHost beta\n") << true
                                << QStringList{u"alpha"_s, u"beta"_s};
-        QTest::newRow("UTF-8 name") << QByteArray("Host caf\xc3\xa9") << true
-                                    << QStringList{u"caf\u00e9"_s};
-        QTest::newRow("NUL is valid UTF-8") << QByteArray("Host a\0b", 8) << true
-                                            << QStringList{QString::fromUtf8("a\0b", 3)};
+        QTest::newRow("UTF-8 name")
+            << QByteArray("Host caf\xc3\xa9") << true << QStringList{u"caf\u00e9"_s};
+        QTest::newRow("NUL is valid UTF-8")
+            << QByteArray("Host a\0b", 8) << true << QStringList{QString::fromUtf8("a\0b", 3)};
         QTest::newRow("byte order mark stays in the text")
             << QByteArray("\xef\xbb\xbfHost alpha") << true << QStringList{u""_s};
         QTest::newRow("invalid byte") << QByteArray("Host a\xff") << false << QStringList();
-        QTest::newRow("overlong encoding") << QByteArray("Host \xc0\xaf") << false
-                                           << QStringList();
-        QTest::newRow("encoded surrogate") << QByteArray("Host \xed\xa0\x80") << false
-                                           << QStringList();
-        QTest::newRow("truncated sequence at the end") << QByteArray("Host \xe2\x82") << false
-                                                       << QStringList();
-        QTest::newRow("Latin-1 text") << QByteArray("Host caf\xe9\n\nHost ok") << false
-                                      << QStringList();
-        QTest::newRow("beyond U+10FFFF") << QByteArray("Host \xf4\x90\x80\x80") << false
-                                         << QStringList();
+        QTest::newRow("overlong encoding") << QByteArray("Host \xc0\xaf") << false << QStringList();
+        QTest::newRow("encoded surrogate")
+            << QByteArray("Host \xed\xa0\x80") << false << QStringList();
+        QTest::newRow("truncated sequence at the end")
+            << QByteArray("Host \xe2\x82") << false << QStringList();
+        QTest::newRow("Latin-1 text")
+            << QByteArray("Host caf\xe9\n\nHost ok") << false << QStringList();
+        QTest::newRow("beyond U+10FFFF")
+            << QByteArray("Host \xf4\x90\x80\x80") << false << QStringList();
     }
 
     void load()
