@@ -1,0 +1,26 @@
+# tollvane_install_if_ours(SOURCE DESTINATION SIGNATURE)
+# Copies SOURCE to DESTINATION (under $DESTDIR) unless a file is there that does not carry
+# SIGNATURE: a real sshfs or diskutil someone installed stays untouched.
+function(tollvane_install_if_ours source destination signature)
+    set(target "$ENV{DESTDIR}${destination}")
+    if(EXISTS "${target}" OR IS_SYMLINK "${target}")
+        set(ours "")
+        if(NOT IS_SYMLINK "${target}" AND NOT IS_DIRECTORY "${target}")
+            file(STRINGS "${target}" ours LIMIT_COUNT 1 REGEX "${signature}")
+        endif()
+        if(NOT ours)
+            message(WARNING "${target} is not Tollvane's; left as it is")
+            return()
+        endif()
+    endif()
+    message(STATUS "Installing: ${target}")
+    get_filename_component(directory "${target}" DIRECTORY)
+    file(MAKE_DIRECTORY "${directory}")
+    # Copied beside it and renamed: a running copy of the old program is not disturbed.
+    file(COPY_FILE "${source}" "${target}.tollvane-new")
+    file(CHMOD "${target}.tollvane-new" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
+         GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+    file(RENAME "${target}.tollvane-new" "${target}")
+    list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${target}")
+    set(CMAKE_INSTALL_MANIFEST_FILES "${CMAKE_INSTALL_MANIFEST_FILES}" PARENT_SCOPE)
+endfunction()

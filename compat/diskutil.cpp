@@ -1,0 +1,104 @@
+// "/usr/sbin/diskutil unmountDisk force PATH": takes every volume off PATH, also a busy one and one
+// whose FUSE daemon no longer answers. The path itself is never looked up (a stopped daemon would
+// hang us): the mount table alone decides, and the unmounts are lazy.
+
+#include "MountTable.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+[[gnu::used]] static const char signature[] = TOLLVANE_COMPAT_SIGNATURE;
+
+namespace {
+
+// Enough for any real stack of mounts; a table that never shrinks must not keep us forever.
+constexpr int maxUnmounts = 32;
+
+int usage()
+{
+    std::fputs("Usage: diskutil unmountDisk force MountPoint\n", stderr);
+    return 1;
+}
+
+int failed(const std::string& path, const std::string& reason)
+{
+    std::fprintf(stderr, "Unmount of %s failed: %s\n", path.c_str(), reason.c_str());
+    return 1;
+}
+
+// Exit status of the tool, or -1 when it could not run.
+int runTool(const char* program, std::initializer_list<const char*> arguments)
+{
+    std::vector<char*> argv = {const_cast<char*>(program)};
+    for (const char* argument : arguments)
+        argv.push_back(const_cast<char*>(argument));
+    argv.push_back(nullptr);
+    pid_t pid;
+    if (posix_spawn(&pid, program, nullptr, nullptr, argv.data(), environ) != 0)
+        return -1;
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR)
+            return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 4 || std::string_view(argv[1]) != "unmountDisk" ||
+        std::string_view(argv[2]) != "force")
+        return usage();
+    const std::string given = argv[3];
+    std::string path = given;
+    if (!path.starts_with('/')) {
+        char cwd[PATH_MAX];
+        if (!getcwd(cwd, sizeof cwd))
+            return failed(given, std::strerror(errno));
+        path = std::string(cwd) + "/" + path;
+    }
+    path = MountTable::normalise(path);
+
+    for (int round = 0; round <= maxUnmounts; ++round) {
+        MountTable table;
+        if (!table.readSelf())
+            return failed(given, "cannot read the mount table");
+        const auto mounts = table.at(path);
+        if (mounts.empty()) {
+            if (round == 0)
+                return failed(given, "not mounted");
+            std::printf("Unmount of all volumes on %s was successful\n", given.c_str());
+            return 0;
+        }
+        if (round == maxUnmounts)
+            break;
+        const MountTable::Entry& top = mounts.back();
+        const bool fuse = top.type == "fuse" || top.type.starts_with("fuse.");
+        const int status = fuse ? runTool("/usr/bin/fusermount3", {"-u", "-z", path.c_str()})
+                                : runTool("/usr/bin/umount", {"-l", path.c_str()});
+        if (status != 0) {
+            // The tool may have failed on a mount that another process took away meanwhile.
+            MountTable after;
+            if (after.readSelf() && after.at(path).size() < mounts.size())
+                continue;
+            return failed(given,
+                          std::string(fuse ? "fusermount3" : "umount") +
+                              (status < 0 ? " could not run"
+                                          : " exited with status " + std::to_string(status)));
+        }
+    }
+    return failed(given, "still mounted after " + std::to_string(maxUnmounts) + " unmounts");
+}
