@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QAccessibleWidget>
+
+class HostRowView;
+
+// One row of the host table for assistive technology: an item named after its host, in the
+// table's list (its widget lives in the table's viewport, which would otherwise be its parent).
+class HostRowAccessible : public QAccessibleWidget
+{
+public:
+    explicit HostRowAccessible(HostRowView* row);
+
+    QAccessibleInterface* parent() const override;
+    QString text(QAccessible::Text t) const override;
+};
