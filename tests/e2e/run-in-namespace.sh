@@ -27,8 +27,11 @@ if [[ $# == 0 ]]; then
     exit 2
 fi
 if ! reason=$(e2e_check); then
+    if [[ ${CI:-} == true ]]; then
+        echo "FAIL: end-to-end environment unavailable under CI: $reason"
+        exit 1
+    fi
     echo "SKIP: end-to-end environment unavailable: $reason"
-    [[ ${CI:-} == true ]] && exit 1
     exit 77
 fi
 TOLLVANE_COMPAT_DIR=$(cd "$TOLLVANE_COMPAT_DIR" && pwd)
