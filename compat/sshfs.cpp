@@ -213,7 +213,8 @@ private:
         if (containsFailure(line))
             sawFailurePhrase_ = true;
         else if (!isChatter(line) && line.find(confirmation) == line.npos)
-            reason_ = line.substr(0, line.find_last_not_of('\r') + 1); // ssh's own message comes last
+            reason_ =
+                line.substr(0, line.find_last_not_of('\r') + 1); // ssh's own message comes last
         out_.write(std::move(line));
     }
 
@@ -301,7 +302,7 @@ public:
     {
         const std::optional<std::string> host = hostOf(args_.remote);
         if (!host || host->empty())
-            return refuse("expected host:[dir], got \"" + args_.remote + "\"");
+            return refuse("expected host:[dir]");
         host_ = *host;
         // ssh would read such a name as an option (ProxyCommand runs a command).
         if (host_[0] == '-')
