@@ -26,6 +26,9 @@
 # (after e2e_setup), or TOLLVANE_E2E_EXTRA_CONFIG holding whole blocks, appended by e2e_setup.
 
 e2e_login=$(id -un)
+_e2e_mounts=()
+_e2e_created_users=false
+_e2e_created_run_sshd=false
 
 # Prints why the environment cannot be built here and fails; silent when it can.
 e2e_check()
@@ -77,7 +80,7 @@ _e2e_overlay()
     layer=$TOLLVANE_E2E_DIR/overlay${target//\//_}
     mkdir -p "$layer/upper" "$layer/work" "$target"
     cp "$program" "$layer/upper/$name"
-    mount -t overlay overlay -o "lowerdir=$target,upperdir=$layer/upper,workdir=$layer/work" "$target"
+    mount -t overlay overlay -o "lowerdir=$target,upperdir=$layer/upper,workdir=$layer/work" "$target" || return 1
     _e2e_mounts+=("$target")
 }
 
@@ -138,12 +141,12 @@ e2e_setup()
         mkdir /Users
         _e2e_created_users=true
     fi
-    mount -t tmpfs -o mode=755 tollvane-users /Users
+    mount -t tmpfs -o mode=755 tollvane-users /Users || return 1
     _e2e_mounts+=(/Users)
 
     # Under /run: every component of the chroot path must be root's and closed to others.
     TOLLVANE_E2E_DIR=$(mktemp -d /run/tollvane-e2e.XXXXXX) || return 1
-    mount -t tmpfs -o mode=755 tollvane-e2e "$TOLLVANE_E2E_DIR"
+    mount -t tmpfs -o mode=755 tollvane-e2e "$TOLLVANE_E2E_DIR" || return 1
     _e2e_mounts+=("$TOLLVANE_E2E_DIR")
 
     TOLLVANE_E2E_LOGIN=$e2e_login
