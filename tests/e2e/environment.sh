@@ -113,6 +113,8 @@ StrictModes no
 UsePAM no
 PermitRootLogin prohibit-password
 PasswordAuthentication no
+# Tests mount many hosts at once; the default drops some unauthenticated connections past 10.
+MaxStartups 100:30:200
 KbdInteractiveAuthentication no
 AllowUsers $e2e_login
 Subsystem sftp internal-sftp
