@@ -1,6 +1,7 @@
 #include "Fakes.h"
 #include "HeldQueue.h"
 #include "PrivateMounts.h"
+#include "WindowProbe.h"
 #include "mount/Tollvane.h"
 #include "ui/HostRowView.h"
 #include "ui/HostTableView.h"
@@ -63,21 +64,10 @@ class TestSSHFSTable : public QObject
         return true;
     }
 
-    QList<HostRowView*> rows() const
-    {
-        QList<HostRowView*> rows;
-        for (QWidget* view : static_cast<HostTableView*>(table_->sshTable.data())->rowViews())
-            rows << static_cast<HostRowView*>(view);
-        return rows;
-    }
-
-    QStringList shownHosts() const
-    {
-        QStringList hosts;
-        for (HostRowView* row : rows())
-            hosts << row->label()->text();
-        return hosts;
-    }
+    QList<HostRowView*> rows() const { return WindowProbe(*table_).rows(); }
+    QStringList shownHosts() const { return WindowProbe(*table_).shownHosts(); }
+    QPushButton* button(const QString& host) const { return WindowProbe(*table_).button(host); }
+    QString title(const QString& host) const { return WindowProbe(*table_).title(host); }
 
     QStringList listedHosts() const
     {
@@ -85,21 +75,6 @@ class TestSSHFSTable : public QObject
         for (const auto& server : table_->servers)
             hosts << server->host;
         return hosts;
-    }
-
-    QPushButton* button(const QString& host) const
-    {
-        for (HostRowView* row : rows()) {
-            if (row->label()->text() == host)
-                return row->button();
-        }
-        return nullptr;
-    }
-
-    QString title(const QString& host) const
-    {
-        QPushButton* b = button(host);
-        return b ? b->text() + (b->isEnabled() ? QString() : u" (disabled)"_s) : u"no row"_s;
     }
 
     std::shared_ptr<SSHFSServer> record(const QString& host) const
