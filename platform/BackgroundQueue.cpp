@@ -1,11 +1,9 @@
 #include "platform/BackgroundQueue.h"
 
-#include <QThread>
+#include <thread>
 
 void BackgroundQueue::async(std::function<void()> work)
 {
-    // A QThread rather than a bare std::thread: the process runner needs an event dispatcher.
-    QThread* thread = QThread::create(std::move(work));
-    QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-    thread->start(QThread::LowPriority);
+    // Detached: nothing joins a job, which may hold its thread for the life of a mount.
+    std::thread(std::move(work)).detach();
 }

@@ -8,6 +8,9 @@
 bool ProcessRunner::run(const QString& program, const QStringList& arguments,
                         const ChunkHandler& standardError)
 {
+    // The loop first: it gives this thread the event dispatcher that the process's notifiers
+    // need, also on a thread that Qt did not start.
+    QEventLoop loop;
     QProcess process;
     process.setProgram(program);
     process.setArguments(arguments);
@@ -16,7 +19,6 @@ bool ProcessRunner::run(const QString& program, const QStringList& arguments,
     process.setReadChannel(QProcess::StandardError);
     process.setChildProcessModifier([] { ::setsid(); });
 
-    QEventLoop loop;
     bool ended = false;
     QObject::connect(&process, &QProcess::readyReadStandardError, &process,
                      [&] { standardError(process.readAllStandardError()); });

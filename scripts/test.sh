@@ -27,7 +27,7 @@ if [ "${CI:-}" = true ]; then
         run_ctest build/ci-asan -LE bench
     build build/ci-tsan -DTOLLVANE_SANITIZE=thread -DTOLLVANE_BUILD_BENCH=OFF
     # ThreadSanitizer cannot map its shadow memory under high-entropy address randomisation.
-    TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp" setarch "$(uname -m)" -R \
+    TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 die_after_fork=0 suppressions=$PWD/tests/tsan.supp" setarch "$(uname -m)" -R \
         bash -c 'cd build/ci-tsan && ctest --output-on-failure --no-tests=error -L concurrency'
     build build/ci-fuzz -DTOLLVANE_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ -DTOLLVANE_FUZZ_SECONDS=60
     run_ctest build/ci-fuzz

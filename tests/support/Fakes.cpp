@@ -4,6 +4,21 @@
 #include "platform/BackgroundQueue.h"
 #include "platform/MainQueue.h"
 
+namespace {
+
+// A copy that shares no data with the original, so that the caller's thread and the recording
+// thread never touch the same reference counts.
+QStringList deepCopy(const QStringList& list)
+{
+    QStringList copy;
+    copy.reserve(list.size());
+    for (const QString& s : list)
+        copy << QString(s.constData(), s.size());
+    return copy;
+}
+
+} // namespace
+
 bool FakeProcessRunner::run(const QString& program, const QStringList& arguments,
                             const ChunkHandler& standardError)
 {
@@ -20,7 +35,7 @@ bool FakeProcessRunner::run(const QString& program, const QStringList& arguments
 QStringList FakeProcessRunner::commandLines() const
 {
     std::lock_guard lock(mutex_);
-    return commandLines_;
+    return deepCopy(commandLines_);
 }
 
 void RecordingOutput::writeLine(const QString& line)
@@ -32,7 +47,7 @@ void RecordingOutput::writeLine(const QString& line)
 QStringList RecordingOutput::lines() const
 {
     std::lock_guard lock(mutex_);
-    return lines_;
+    return deepCopy(lines_);
 }
 
 qsizetype RecordingOutput::count() const
@@ -50,7 +65,7 @@ void RecordingAlert::runModal(const QString& messageText, const QString& informa
 QStringList RecordingAlert::shown() const
 {
     std::lock_guard lock(mutex_);
-    return shown_;
+    return deepCopy(shown_);
 }
 
 ReloadCounter::ReloadCounter()

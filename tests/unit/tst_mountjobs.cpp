@@ -192,7 +192,10 @@ private Q_SLOTS:
         });
         auto startedLines = [&] {
             std::lock_guard lock(mutex);
-            return started;
+            QStringList copy; // shares nothing with the list the job threads append to
+            for (const QString& s : started)
+                copy << QString(s.constData(), s.size());
+            return copy;
         };
         Tollvane coordinator(QString(), fakes.platform());
         auto alpha = makeServer(u"alpha"_s);
@@ -211,7 +214,7 @@ private Q_SLOTS:
 
         releaseUnmount.set_value();
         QTRY_COMPARE(startedLines().size(), 4);
-        QCOMPARE(started.first(), u"unmount alpha"_s);
+        QCOMPARE(startedLines().first(), u"unmount alpha"_s);
         QCOMPARE(startedLines().last(), u"mount alpha"_s);
         releaseMount.set_value();
         QTRY_COMPARE(fakes.alert->shown().size(), 2); // both mounts ended without a word
