@@ -17,7 +17,10 @@ def wait_for(what, find, timeout=20.0):
         if found:
             return found
         time.sleep(0.1)
-    sys.exit(f"FAIL: {what} not found within {timeout:.0f} s")
+    desktop = pyatspi.Registry.getDesktop(0)
+    apps = [desktop.getChildAtIndex(i) for i in range(desktop.childCount)]
+    sys.exit(f"FAIL: {what} not found within {timeout:.0f} s; the bus knows "
+             f"{[a.name if a is not None else None for a in apps]}")
 
 
 def descendants(node, depth=0):
@@ -58,6 +61,9 @@ def press(button):
 
 
 def main():
+    # The accessibility bus and its registry come up on first use: have them up before the
+    # application looks for them, or it may find none and stay off the bus.
+    pyatspi.Registry.getDesktop(0).childCount
     env = dict(os.environ, QT_QPA_PLATFORM="xcb", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
                QT_ACCESSIBILITY="1")
     host = subprocess.Popen([sys.argv[1]], env=env)
