@@ -9,7 +9,8 @@ void ModalAlert::runModal(const QString& messageText, const QString& informative
 {
     if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
         return;
-    QMessageBox box;
+    // Over the window the user is looking at, when there is one.
+    QMessageBox box(QApplication::activeWindow());
     box.setIcon(QMessageBox::Warning);
     box.setWindowTitle(QCoreApplication::applicationName());
     box.setText(messageText);
