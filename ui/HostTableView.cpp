@@ -21,6 +21,8 @@ HostTableView::HostTableView(QWidget* parent) : QTableView(parent)
     horizontalHeader()->setStretchLastSection(true);
     verticalHeader()->hide();
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    // One height for every row (so that finding the rows in sight costs nothing): a push button
+    // and some air around it.
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 18);
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { buildRowsInSight(); });
 }
