@@ -3,6 +3,7 @@
 #include "ui/HostTableAccessible.h"
 
 #include <QAccessible>
+#include <QApplication>
 #include <QHeaderView>
 #include <QScrollBar>
 
@@ -36,8 +37,8 @@ void HostTableView::setRowFactory(RowFactory factory)
 QList<QWidget*> HostTableView::rowViews() const
 {
     QList<QWidget*> rows;
-    for (int row = firstBuilt_; row <= lastBuilt_; ++row) {
-        if (QWidget* view = indexWidget(model()->index(row, 0)))
+    for (const QPointer<QWidget>& view : built_) {
+        if (view)
             rows << view;
     }
     return rows;
@@ -45,11 +46,32 @@ QList<QWidget*> HostTableView::rowViews() const
 
 void HostTableView::reset()
 {
+    // A keyboard user who pressed a row's button keeps the focus in that row's new view.
+    int focusRow = -1;
+    qsizetype focusChild = -1;
+    if (QWidget* focus = QApplication::focusWidget()) {
+        for (size_t i = 0; i < built_.size() && focusRow < 0; ++i) {
+            if (built_[i] && built_[i]->isAncestorOf(focus)) {
+                focusRow = firstBuilt_ + int(i);
+                focusChild = tabStops(built_[i]).indexOf(focus);
+            }
+        }
+    }
     // The base class hides every row widget and hands it to deleteLater.
     QTableView::reset();
+    built_.clear();
     firstBuilt_ = 0;
-    lastBuilt_ = -1;
     buildRowsInSight();
+    if (focusRow >= firstBuilt_ && size_t(focusRow - firstBuilt_) < built_.size()) {
+        // A button that went busy cannot take the focus: the row's label before it does.
+        const QList<QWidget*> stops = tabStops(built_[size_t(focusRow - firstBuilt_)]);
+        for (qsizetype i = qMin(focusChild, stops.size() - 1); i >= 0; --i) {
+            if (stops[i]->isEnabled()) {
+                stops[i]->setFocus(Qt::OtherFocusReason);
+                break;
+            }
+        }
+    }
     QAccessibleEvent event(this, QAccessible::ObjectReorder);
     QAccessible::updateAccessibility(&event);
 }
@@ -77,20 +99,38 @@ void HostTableView::buildRowsInSight()
         if (last < 0)
             last = count - 1;
     }
-    if (first == firstBuilt_ && last == lastBuilt_)
+    const int lastBuilt = firstBuilt_ + int(built_.size()) - 1;
+    if (first == firstBuilt_ && last == lastBuilt)
         return;
-    for (int row = firstBuilt_; row <= lastBuilt_; ++row) {
+    std::vector<QPointer<QWidget>> built;
+    for (int row = first; row <= last; ++row) {
+        const bool kept = row >= firstBuilt_ && row <= lastBuilt;
+        built.push_back(kept ? built_[size_t(row - firstBuilt_)] : nullptr);
+    }
+    for (int row = firstBuilt_; row <= lastBuilt; ++row) {
         if (row < first || row > last)
             setIndexWidget(model()->index(row, 0), nullptr);
     }
     for (int row = first; row <= last; ++row) {
-        const QModelIndex index = model()->index(row, 0);
-        if (!indexWidget(index))
-            setIndexWidget(index, factory_(row));
+        QPointer<QWidget>& view = built[size_t(row - first)];
+        if (!view) {
+            view = factory_(row);
+            setIndexWidget(model()->index(row, 0), view);
+        }
     }
+    built_ = std::move(built);
     firstBuilt_ = first;
-    lastBuilt_ = last;
     chainTabOrder();
+}
+
+QList<QWidget*> HostTableView::tabStops(QWidget* row)
+{
+    QList<QWidget*> stops;
+    for (QWidget* child : row->findChildren<QWidget*>()) {
+        if (child->focusPolicy() & Qt::TabFocus)
+            stops << child;
+    }
+    return stops;
 }
 
 void HostTableView::chainTabOrder()
@@ -98,11 +138,9 @@ void HostTableView::chainTabOrder()
     // Rows come into sight above as well as below the others: keep Tab going top to bottom.
     QWidget* previous = this;
     for (QWidget* row : rowViews()) {
-        for (QWidget* child : row->findChildren<QWidget*>()) {
-            if (child->focusPolicy() & Qt::TabFocus) {
-                setTabOrder(previous, child);
-                previous = child;
-            }
+        for (QWidget* stop : tabStops(row)) {
+            setTabOrder(previous, stop);
+            previous = stop;
         }
     }
 }

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QPointer>
 #include <QTableView>
 
 #include <functional>
+#include <vector>
 
 // A table whose rows are widgets, built only for the rows in sight: a list of thousands of hosts
 // costs no more to show than the few rows the window has room for. The rows are built again
@@ -32,8 +34,12 @@ protected:
 private:
     void buildRowsInSight();
     void chainTabOrder();
+    // The row's children that Tab stops at, in order.
+    static QList<QWidget*> tabStops(QWidget* row);
 
     RowFactory factory_;
+    // The row widgets built, for the rows firstBuilt_ on; they outlive a reset of the model
+    // until the view disposes of them, so that the focus among them can be found.
+    std::vector<QPointer<QWidget>> built_;
     int firstBuilt_ = 0;
-    int lastBuilt_ = -1;
 };

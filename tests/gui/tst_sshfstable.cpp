@@ -474,6 +474,15 @@ private Q_SLOTS:
         }
         QCOMPARE(reached.mid(0, 4), QStringList({u"alpha"_s, u"Mount"_s, u"beta"_s, u"Mount"_s}));
 
+        // Space presses the focused button; the focus stays in its row, on the label while the
+        // button is busy.
+        button(u"beta"_s)->setFocus();
+        QTest::keyClick(button(u"beta"_s), Qt::Key_Space);
+        QCOMPARE(title(u"beta"_s), u"... (disabled)"_s);
+        auto* focus = qobject_cast<QLabel*>(QApplication::focusWidget());
+        QVERIFY2(focus, qPrintable(QDebug::toString(QApplication::focusWidget())));
+        QCOMPARE(focus->text(), u"beta"_s);
+
         QTest::keyClick(&table, Qt::Key_W, Qt::ControlModifier);
         QTRY_VERIFY(!table.isVisible());
     }
