@@ -1,5 +1,6 @@
 // What the host window costs per number of hosts: parsing the configuration, one rebuild of the
-// list (no filter, "Mounted"), and one keystroke in the search field, with the rows it builds.
+// list (no filter, "Mounted"), and one keystroke in the search field, with the rows it builds;
+// and one mount-state query.
 #include "catalogue/SSHFSConfig.h"
 #include "mount/Tollvane.h"
 #include "ui/HostTableView.h"
@@ -140,6 +141,17 @@ void keystrokeUnmounted(benchmark::State& state)
     keystroke(state, u"Unmounted"_s);
 }
 
+// One mount-state query: a mount point that does not exist, a plain directory, a mount root.
+void isMounted(benchmark::State& state)
+{
+    QTemporaryDir dir;
+    SSHFSServer server(u"Host x"_s);
+    const QString paths[] = {dir.filePath(u"missing"_s), dir.path(), u"/proc"_s};
+    server.path = paths[state.range(0)];
+    for (auto _ : state)
+        benchmark::DoNotOptimize(server.isMounted());
+}
+
 } // namespace
 
 // Hosts, and whether their mount points exist (second argument).
@@ -158,6 +170,7 @@ BENCHMARK(rebuildAll)->Apply(hostCounts);
 BENCHMARK(rebuildMounted)->Apply(hostCountsAndDirectories);
 BENCHMARK(keystrokeAll)->Apply(hostCounts);
 BENCHMARK(keystrokeUnmounted)->Apply(hostCountsAndDirectories);
+BENCHMARK(isMounted)->DenseRange(0, 2)->Unit(benchmark::kNanosecond);
 int main(int argc, char* argv[])
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))

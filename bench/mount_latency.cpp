@@ -78,8 +78,9 @@ int main(int argc, char** argv)
             return 1;
         ours.push_back(timer.nsecsElapsed() / 1e6);
         coordinator.scheduleCommand(server, false, true);
-        QTest::qWaitFor([&] { return !server->handling; }, 30000);
-        waitForNoClient(server->path);
+        if (!QTest::qWaitFor([&] { return !server->handling; }, 30000) ||
+            !waitForNoClient(server->path))
+            return 1;
         server->createMountPoint();
 
         // Debian's client alone: start to a statvfs that answers.

@@ -97,12 +97,14 @@ void SSHFSTable::controlTextDidChange()
 void SSHFSTable::rebuildServers(std::optional<bool> mounted)
 {
     auto kept = hostList();
-    if (mounted) {
-        std::erase_if(kept, [&](const auto& server) { return server->isMounted() != *mounted; });
-    }
+    // Both filters keep or drop each host on its own, so their order changes nothing shown; the
+    // search goes first so that a keystroke asks the file system about the matching hosts only.
     if (const QString text = searchField->text(); !text.isEmpty()) {
         const HostSearch search(text);
         std::erase_if(kept, [&](const auto& server) { return !search.matches(server->host); });
+    }
+    if (mounted) {
+        std::erase_if(kept, [&](const auto& server) { return server->isMounted() != *mounted; });
     }
     model_->reload([&] { servers = std::move(kept); });
 }
