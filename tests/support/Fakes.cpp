@@ -58,6 +58,8 @@ qsizetype RecordingOutput::count() const
 
 void RecordingAlert::runModal(const QString& messageText, const QString& informativeText)
 {
+    if (onShow)
+        onShow();
     std::lock_guard lock(mutex_);
     shown_ << messageText + QLatin1Char('|') + informativeText;
 }

@@ -54,7 +54,8 @@ class RecordingAlert : public ModalAlert
 {
 public:
     void runModal(const QString& messageText, const QString& informativeText) override;
-    QStringList shown() const; // "message|informative"
+    QStringList shown() const;    // "message|informative"
+    std::function<void()> onShow; // runs as the alert comes up
 
 private:
     mutable std::mutex mutex_;

@@ -131,38 +131,6 @@ private Q_SLOTS:
         QCOMPARE(QDir(server->path).exists(), !finished);
     }
 
-    void everyLineIsEchoed()
-    {
-        FakePlatform fakes;
-        fakes.runner = std::make_shared<FakeProcessRunner>(
-            play({"one\ntwo statfs\nthree", "\xfe\n", "four\n\n", ""}, {}));
-        Tollvane coordinator(QString(), fakes.platform());
-        coordinator.scheduleCommand(makeServer(u"echo"_s), true, true);
-        QTRY_COMPARE(fakes.output->lines(),
-                     QStringList({u"one"_s, u"two statfs"_s, u"three"_s, u"four"_s}));
-    }
-
-    // A client that keeps writing after the confirmation is read to the end, and the job ends.
-    void drainsAfterTheWatch()
-    {
-        constexpr int chunks = 2000; // 20 MB in 10 kB chunks
-        FakePlatform fakes;
-        fakes.runner = std::make_shared<FakeProcessRunner>(
-            [](const QString&, const ProcessRunner::ChunkHandler& handler) {
-                handler("statfs\n");
-                const QByteArray chunk = QByteArray(10239, 'x') + '\n';
-                for (int i = 0; i < chunks; ++i)
-                    handler(chunk);
-                return true;
-            });
-        Tollvane coordinator(QString(), fakes.platform());
-        auto server = makeServer(u"chatty"_s);
-        coordinator.scheduleCommand(server, true, true);
-        QTRY_COMPARE_WITH_TIMEOUT(fakes.output->count(), qsizetype(chunks + 1), 20000);
-        QTRY_VERIFY(!server->handling);
-        QCOMPARE(fakes.alert->shown(), QStringList());
-    }
-
     // A mount waits for the unmounts of its mount point queued before it; nothing else waits.
     void mountWaitsForEarlierUnmounts()
     {
@@ -247,30 +215,18 @@ private Q_SLOTS:
     void connectionErrorRequestsTheUnmountBeforeTheAlert()
     {
         FakePlatform fakes;
-        qsizetype commandsAtAlert = -1;
-        auto server = makeServer(u"gamma"_s);
-        struct Alert : RecordingAlert
-        {
-            std::function<void()> hook;
-            void runModal(const QString& m, const QString& i) override
-            {
-                hook();
-                RecordingAlert::runModal(m, i);
-            }
-        };
-        auto alert = std::make_shared<Alert>();
         Platform platform = fakes.platform(std::make_shared<InlineQueue>());
-        platform.alert = alert;
         platform.mainQueue = std::make_shared<InlineQueue>();
         Tollvane coordinator(QString(), platform);
-        alert->hook = [&] {
+        qsizetype commandsAtAlert = -1;
+        fakes.alert->onShow = [&] {
             commandsAtAlert = fakes.runner->commandLines().size();
         };
+        auto server = makeServer(u"gamma"_s);
         server->showConnectionError(coordinator);
         QCOMPARE(commandsAtAlert, 1);
         QVERIFY(fakes.runner->commandLines()[0].startsWith("/usr/sbin/diskutil"_L1));
-        QCOMPARE(alert->shown(), QStringList{u"Error|Couldn't connect to gamma"_s});
-        QVERIFY(!server->handling); // the inline unmount has already finished
+        QCOMPARE(fakes.alert->shown(), QStringList{u"Error|Couldn't connect to gamma"_s});
     }
 };
 
