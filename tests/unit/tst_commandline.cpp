@@ -128,27 +128,6 @@ private Q_SLOTS:
                  QStringList({u"-o"_s, "volname="_L1 + host, u"-o"_s, "volicon="_L1 + icon(),
                               u"-o"_s, u"debug"_s, u"--"_s, host + ":/"_L1, mountPoint(host)}));
     }
-
-    void safeWords_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("safe");
-        QTest::newRow("empty") << QString() << false;
-        QTest::newRow("letters digits") << u"aZ09"_s << true;
-        QTest::newRow("all safe punctuation") << u"@%+=:,./_-"_s << true;
-        QTest::newRow("blank") << u"a b"_s << false;
-        QTest::newRow("non-ASCII letter") << u"\u00e9"_s << false;
-        QTest::newRow("tilde") << u"~"_s << false;
-        QTest::newRow("star") << u"*"_s << false;
-    }
-
-    void safeWords()
-    {
-        QFETCH(QString, text);
-        QFETCH(bool, safe);
-        QCOMPARE(CommandLine::isSafeWord(text), safe);
-        QCOMPARE(CommandLine::shellWord(text) == text, safe);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestCommandLine)
