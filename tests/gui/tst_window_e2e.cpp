@@ -24,67 +24,21 @@ namespace {
 
 constexpr int patience = 30000; // a bound for things that take well under a second
 
-QString env(const char* name)
+// A child process, started as the application is: "reachable" reads `before`, a press turns it
+// to `after`, and closing the window quits. Exit 0 when all went so.
+int pressThenQuit(const QString& before, const QString& after)
 {
-    return qEnvironmentVariable(name);
-}
-
-QString volume(const QString& host)
-{
-    return env("TOLLVANE_E2E_VOLUMES") + u'/' + host;
-}
-
-QByteArray contents(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-// Closes every message box that comes up, with its own button, and keeps what it said.
-class AlertCloser : public QObject
-{
-public:
-    AlertCloser()
-    {
-        auto* timer = new QTimer(this);
-        connect(timer, &QTimer::timeout, this, [this] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box || box->buttons().isEmpty())
-                return;
-            seen << box->text() + u'|' + box->informativeText();
-            QTest::mouseClick(box->buttons().constFirst(), Qt::LeftButton);
-        });
-        timer->start(20);
-    }
-    QStringList seen;
-};
-
-// The first of two processes: mounts "reachable" through the window, then closes the window,
-// which quits. Exit 0 when all went so.
-int mountThenQuit(QApplication& application)
-{
-    AppDelegate delegate(application);
+    AppDelegate delegate(*qApp);
     SSHFSTable window;
     window.show();
     const WindowProbe probe(window);
-    QTest::mouseClick(probe.button(u"reachable"_s), Qt::LeftButton);
-    if (!QTest::qWaitFor([&] { return probe.title(u"reachable"_s) == "Unmount"_L1; }, patience))
+    if (probe.title(u"reachable"_s) != before)
         return 3;
+    QTest::mouseClick(probe.button(u"reachable"_s), Qt::LeftButton);
+    if (!QTest::qWaitFor([&] { return probe.title(u"reachable"_s) == after; }, patience))
+        return 4;
     QTimer::singleShot(0, &window, [&] { window.close(); });
     return QApplication::exec();
-}
-
-// The second: a new start sees the volume the first left mounted, and unmounts it.
-int startAgain(QApplication&)
-{
-    SSHFSTable window;
-    window.show();
-    const WindowProbe probe(window);
-    if (probe.title(u"reachable"_s) != "Unmount"_L1)
-        return 4;
-    QTest::mouseClick(probe.button(u"reachable"_s), Qt::LeftButton);
-    return QTest::qWaitFor([&] { return probe.title(u"reachable"_s) == "Mount"_L1; }, patience) ? 0
-                                                                                                : 5;
 }
 
 } // namespace
@@ -94,20 +48,24 @@ class TestWindowEndToEnd : public QObject
     Q_OBJECT
 
     std::unique_ptr<SSHFSTable> window_;
+    const QString volumes = qEnvironmentVariable("TOLLVANE_E2E_VOLUMES"); // the mount points
+    const QString remote = qEnvironmentVariable("TOLLVANE_E2E_REMOTE");   // what host:/ serves
 
-    QString title(const QString& host) const { return WindowProbe(*window_).title(host); }
-    void press(const QString& host)
+    // The row is busy at once, and reads `after` once its commands have ended.
+    void press(const QString& host, const QString& after)
     {
-        QPushButton* button = WindowProbe(*window_).button(host);
-        QVERIFY2(button, qPrintable(host));
-        QTest::mouseClick(button, Qt::LeftButton);
+        const WindowProbe probe(*window_);
+        QVERIFY2(probe.button(host), qPrintable(host));
+        QTest::mouseClick(probe.button(host), Qt::LeftButton);
+        QCOMPARE(probe.title(host), u"... (disabled)"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(probe.title(host), after, patience);
     }
 
-    static int runChild(const QString& name)
+    static int runChild(const QString& before, const QString& after)
     {
         QProcess child;
         child.setProcessChannelMode(QProcess::ForwardedChannels);
-        child.start(QCoreApplication::applicationFilePath(), {u"--child"_s, name});
+        child.start(QCoreApplication::applicationFilePath(), {u"--child"_s, before, after});
         if (!child.waitForFinished(2 * patience))
             child.kill();
         return child.exitStatus() == QProcess::NormalExit ? child.exitCode() : -1;
@@ -116,7 +74,7 @@ class TestWindowEndToEnd : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        if (env("TOLLVANE_E2E_CONFIG").isEmpty())
+        if (qEnvironmentVariable("TOLLVANE_E2E_CONFIG").isEmpty())
             QSKIP("run through run-in-namespace.sh");
         // Launching installs the volume icon in the home folder: a fresh one, for this run only.
         QVERIFY(PrivateMounts::mountTmpfs(UserAccount::homeDirectory()));
@@ -131,51 +89,47 @@ private Q_SLOTS:
 
     void mountAndUnmountReachable()
     {
-        press(u"reachable"_s);
-        QCOMPARE(title(u"reachable"_s), u"... (disabled)"_s);
-        QTRY_COMPARE_WITH_TIMEOUT(title(u"reachable"_s), u"Unmount"_s, patience);
-        QVERIFY(FileSystem::isMountRoot(volume(u"reachable"_s)));
-        QCOMPARE(
-            QDir(volume(u"reachable"_s)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
-            QDir(env("TOLLVANE_E2E_REMOTE")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot));
-
-        press(u"reachable"_s);
-        QCOMPARE(title(u"reachable"_s), u"... (disabled)"_s);
-        QTRY_COMPARE_WITH_TIMEOUT(title(u"reachable"_s), u"Mount"_s, patience);
-        QVERIFY(!FileSystem::isMountRoot(volume(u"reachable"_s)));
-        QVERIFY(!FileSystem::exists(volume(u"reachable"_s)));
+        const QDir::Filters all = QDir::AllEntries | QDir::NoDotAndDotDot;
+        press(u"reachable"_s, u"Unmount"_s);
+        QVERIFY(FileSystem::isMountRoot(volumes + u"/reachable"_s));
+        QCOMPARE(QDir(volumes + u"/reachable"_s).entryList(all), QDir(remote).entryList(all));
+        press(u"reachable"_s, u"Mount"_s);
+        QVERIFY(!FileSystem::isMountRoot(volumes + u"/reachable"_s));
     }
 
     void refusedShowsTheAlert()
     {
-        AlertCloser alerts;
-        press(u"refused"_s);
-        QCOMPARE(title(u"refused"_s), u"... (disabled)"_s);
-        QTRY_COMPARE_WITH_TIMEOUT(alerts.seen, QStringList{u"Error|Couldn't connect to refused"_s},
+        // Closes the message box with its own button, once it is up, and keeps what it said.
+        QStringList seen;
+        QTimer closer;
+        connect(&closer, &QTimer::timeout, this, [&seen] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box && !box->buttons().isEmpty()) {
+                seen << box->text() + u'|' + box->informativeText();
+                QTest::mouseClick(box->buttons().constFirst(), Qt::LeftButton);
+            }
+        });
+        closer.start(20);
+        press(u"refused"_s, u"Mount"_s);
+        QTRY_COMPARE_WITH_TIMEOUT(seen, QStringList{u"Error|Couldn't connect to refused"_s},
                                   patience);
-        QTRY_COMPARE_WITH_TIMEOUT(title(u"refused"_s), u"Mount"_s, patience);
-        QVERIFY(!FileSystem::isMountRoot(volume(u"refused"_s)));
-        QCOMPARE(title(u"reachable"_s), u"Mount"_s);
+        QVERIFY(!FileSystem::isMountRoot(volumes + u"/refused"_s));
     }
 
     // A volume outlives the application that mounted it, and the next start shows it mounted.
     void quitLeavesTheVolumeMounted()
     {
-        QCOMPARE(runChild(u"mountThenQuit"_s), 0);
-        const QString mounted = volume(u"reachable"_s);
-        QVERIFY(FileSystem::isMountRoot(mounted));
-        QCOMPARE(contents(mounted + u"/README.txt"_s),
-                 contents(env("TOLLVANE_E2E_REMOTE") + u"/README.txt"_s));
-        {
-            QFile note(mounted + u"/written after the quit"_s);
-            QVERIFY(note.open(QIODevice::WriteOnly) && note.write("still here") == 10);
-        }
-        QCOMPARE(contents(env("TOLLVANE_E2E_REMOTE") + u"/written after the quit"_s),
-                 QByteArray("still here"));
-        QFile::remove(env("TOLLVANE_E2E_REMOTE") + u"/written after the quit"_s);
+        QCOMPARE(runChild(u"Mount"_s, u"Unmount"_s), 0);
+        const QString note = u"/written after the quit"_s;
+        QFile local(volumes + u"/reachable"_s + note), served(remote + note);
+        QVERIFY(local.open(QIODevice::WriteOnly) && local.write("still here") == 10);
+        local.close();
+        QVERIFY(served.open(QIODevice::ReadOnly));
+        QCOMPARE(served.readAll(), QByteArray("still here"));
+        QVERIFY(served.remove());
 
-        QCOMPARE(runChild(u"startAgain"_s), 0);
-        QVERIFY(!FileSystem::isMountRoot(mounted));
+        QCOMPARE(runChild(u"Unmount"_s, u"Mount"_s), 0);
+        QVERIFY(!FileSystem::isMountRoot(volumes + u"/reachable"_s));
     }
 };
 
@@ -183,13 +137,8 @@ int main(int argc, char* argv[])
 {
     QApplication application(argc, argv);
     const QStringList arguments = QApplication::arguments();
-    if (arguments.size() == 3 && arguments[1] == "--child"_L1) {
-        if (arguments[2] == "mountThenQuit"_L1)
-            return mountThenQuit(application);
-        if (arguments[2] == "startAgain"_L1)
-            return startAgain(application);
-        return 2;
-    }
+    if (arguments.size() == 4 && arguments[1] == "--child"_L1)
+        return pressThenQuit(arguments[2], arguments[3]);
     TestWindowEndToEnd test;
     return QTest::qExec(&test, argc, argv);
 }
