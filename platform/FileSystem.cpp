@@ -20,15 +20,16 @@ QByteArray encode(const QString& path)
     return QFile::encodeName(path);
 }
 
-bool isMountRootAt(int dirfd, const char* name, int flags)
+bool hasMountRootAttribute(const struct statx& info)
 {
-    struct statx info
-    {
-    };
-    if (::statx(dirfd, name, flags | kNoWait, 0, &info) != 0)
-        return false;
     return (info.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) &&
            (info.stx_attributes & STATX_ATTR_MOUNT_ROOT);
+}
+
+bool isMountRootAt(int dirfd, const char* name, int flags)
+{
+    struct statx info = {};
+    return ::statx(dirfd, name, flags | kNoWait, 0, &info) == 0 && hasMountRootAttribute(info);
 }
 
 // Opens a directory for removal of its contents, refusing symbolic links and mount roots. The
@@ -57,13 +58,9 @@ void removeContents(int dirfd)
         const char* name = entry->d_name;
         if (qstrcmp(name, ".") == 0 || qstrcmp(name, "..") == 0)
             continue;
-        struct statx info
-        {
-        };
-        if (::statx(dirfd, name, AT_SYMLINK_NOFOLLOW | kNoWait, STATX_TYPE, &info) != 0)
-            continue;
-        if ((info.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) &&
-            (info.stx_attributes & STATX_ATTR_MOUNT_ROOT))
+        struct statx info = {};
+        if (::statx(dirfd, name, AT_SYMLINK_NOFOLLOW | kNoWait, STATX_TYPE, &info) != 0 ||
+            hasMountRootAttribute(info))
             continue;
         if (S_ISDIR(info.stx_mode)) {
             const int child = openPlainDirectory(dirfd, name);
@@ -98,13 +95,10 @@ void FileSystem::removeItem(const QString& path)
     const QByteArray name = encode(path);
     if (name.isNull())
         return;
-    struct statx info
-    {
-    };
-    if (::statx(AT_FDCWD, name.constData(), AT_SYMLINK_NOFOLLOW | kNoWait, STATX_TYPE, &info) != 0)
-        return;
-    if ((info.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) &&
-        (info.stx_attributes & STATX_ATTR_MOUNT_ROOT))
+    struct statx info = {};
+    if (::statx(AT_FDCWD, name.constData(), AT_SYMLINK_NOFOLLOW | kNoWait, STATX_TYPE, &info) !=
+            0 ||
+        hasMountRootAttribute(info))
         return;
     if (!S_ISDIR(info.stx_mode)) {
         ::unlink(name.constData());
@@ -121,9 +115,7 @@ void FileSystem::removeItem(const QString& path)
 bool FileSystem::exists(const QString& path)
 {
     const QByteArray name = encode(path);
-    struct statx info
-    {
-    };
+    struct statx info = {};
     return !name.isNull() &&
            ::statx(AT_FDCWD, name.constData(), AT_SYMLINK_NOFOLLOW | kNoWait, 0, &info) == 0;
 }

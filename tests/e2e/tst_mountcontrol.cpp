@@ -80,10 +80,7 @@ public:
     QStringList lines() const
     {
         std::lock_guard lock(mutex_);
-        QStringList copy; // shares nothing with the list the job threads append to
-        for (const QString& line : lines_)
-            copy << QString(line.constData(), line.size());
-        return copy;
+        return deepCopy(lines_);
     }
     int ended() const
     {

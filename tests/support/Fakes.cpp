@@ -4,10 +4,6 @@
 #include "platform/BackgroundQueue.h"
 #include "platform/MainQueue.h"
 
-namespace {
-
-// A copy that shares no data with the original, so that the caller's thread and the recording
-// thread never touch the same reference counts.
 QStringList deepCopy(const QStringList& list)
 {
     QStringList copy;
@@ -16,8 +12,6 @@ QStringList deepCopy(const QStringList& list)
         copy << QString(s.constData(), s.size());
     return copy;
 }
-
-} // namespace
 
 bool FakeProcessRunner::run(const QString& program, const QStringList& arguments,
                             const ChunkHandler& standardError)

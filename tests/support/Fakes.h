@@ -13,6 +13,10 @@
 
 // Test doubles for the platform services. Each can be told to fail.
 
+// A copy that shares no data with the original, so that a test thread and a job thread never
+// touch the same reference counts.
+QStringList deepCopy(const QStringList& list);
+
 // Runs the work on the calling thread, at once.
 class InlineQueue : public DispatchQueue
 {

@@ -160,10 +160,7 @@ private Q_SLOTS:
         });
         auto startedLines = [&] {
             std::lock_guard lock(mutex);
-            QStringList copy; // shares nothing with the list the job threads append to
-            for (const QString& s : started)
-                copy << QString(s.constData(), s.size());
-            return copy;
+            return deepCopy(started);
         };
         Tollvane coordinator(QString(), fakes.platform());
         auto alpha = makeServer(u"alpha"_s);
