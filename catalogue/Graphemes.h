@@ -19,6 +19,7 @@ public:
     explicit Graphemes(const QString& text);
 
     Range all() const { return {0, text_.size()}; }
+    bool startsCharacter(qsizetype position) const; // position <= size; the end counts
     QString text(Range range) const { return text_.mid(range.begin, range.end - range.begin); }
 
     // The pieces of `range` between separators, left to right. With `pairs`, only two separator

@@ -1,6 +1,8 @@
+#include "catalogue/Graphemes.h"
 #include "catalogue/SSHFSConfig.h"
 #include "platform/UserAccount.h"
 
+#include <QFile>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -98,6 +100,18 @@ private Q_SLOTS:
             << u"Host a \u200Db"_s << QStringList{u"a \u200Db"_s};
         QTest::newRow("combining mark after LF stays in the next line")
             << u"Host a\n\u0301Host b"_s << QStringList{u"a"_s};
+
+        // Scripts whose syllables Qt's boundary finder re-cuts
+        QTest::newRow("CR LF after Malayalam then LF does not separate")
+            << u"Host \u0D15\r\n\nHost b"_s << QStringList{u"b"_s};
+        QTest::newRow("CR LF after Devanagari then LF does not separate")
+            << u"Host \u0915\r\n\nHost b"_s << QStringList{u"b"_s};
+        QTest::newRow("blank joined to a combining mark after Thai")
+            << u"Host \u0E01 \u0301x"_s << QStringList{u"\u0E01 \u0301x"_s};
+        QTest::newRow("blank joined to a Devanagari vowel sign")
+            << u"Host a \u093Fb"_s << QStringList{u"a \u093Fb"_s};
+        QTest::newRow("blank before a Malayalam letter separates")
+            << u"Host \u0D15 \u0D16"_s << QStringList{u"\u0D15"_s};
     }
 
     void parse()
@@ -117,6 +131,48 @@ private Q_SLOTS:
             QVERIFY(!server->handling);
         }
         QCOMPARE(parsed, hosts);
+    }
+
+    // Unicode's own test of extended grapheme clusters, from Debian's unicode-data.
+    void characters_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QList<qsizetype>>("boundaries");
+
+        QFile file(u"/usr/share/unicode/auxiliary/GraphemeBreakTest.txt"_s);
+        QVERIFY2(file.open(QIODevice::ReadOnly), "unicode-data is not installed");
+        int number = 0;
+        while (!file.atEnd()) {
+            ++number;
+            const QString line = QString::fromUtf8(file.readLine()).section(u'#', 0, 0);
+            // "÷ 0020 × 0308 ÷": code points between break (÷) and no-break (×) marks
+            const QStringList marks = line.simplified().split(u' ', Qt::SkipEmptyParts);
+            if (marks.isEmpty())
+                continue;
+            QString text;
+            QList<qsizetype> boundaries{0};
+            for (qsizetype i = 1; i + 1 < marks.size(); i += 2) {
+                const char32_t code = marks[i].toUInt(nullptr, 16);
+                text += QString::fromUcs4(&code, 1);
+                if (marks[i + 1] == u"÷"_s)
+                    boundaries << text.size();
+            }
+            QTest::addRow("line %d", number) << text << boundaries;
+        }
+    }
+
+    void characters()
+    {
+        QFETCH(QString, text);
+        QFETCH(QList<qsizetype>, boundaries);
+
+        const Graphemes graphemes(text);
+        QList<qsizetype> found;
+        for (qsizetype i = 0; i <= text.size(); ++i) {
+            if (graphemes.startsCharacter(i))
+                found << i;
+        }
+        QCOMPARE(found, boundaries);
     }
 
     void secondParseAppends()
