@@ -120,6 +120,8 @@ private Q_SLOTS:
             << u"Host caf\u00e9s"_s << all << u"e\u0301s"_s << none << none << u"caf\u00e9s"_s;
         QTest::newRow("e does not find é")
             << cafes << all << u"cafe"_s << none << none << u"cafe"_s;
+        QTest::newRow("nor in the middle of a character in an Indic script")
+            << u"Host \u0915\u0903\u0300"_s << all << u"\u0915\u0903"_s << none << none << none;
         QTest::newRow("no configuration file") << QString() << all << none << none << none << none;
         QTest::newRow("Mounted") << abc << u"Mounted"_s << none << u"beta"_s << u"gamma"_s
                                  << u"beta"_s;
