@@ -56,43 +56,14 @@ QString reachableBlock(const QString& host)
            "\n    StrictHostKeyChecking no\n    UserKnownHostsFile /dev/null\n    LogLevel ERROR\n"_L1;
 }
 
-// The real process runner, recording what it runs; a command line may be swapped for a script.
-class RecordingRunner : public ProcessRunner
+std::shared_ptr<SSHFSServer> serverNamed(const Tollvane& coordinator, const QString& host)
 {
-public:
-    std::function<QString(const QString&)> substitute;
-
-    bool run(const QString& program, const QStringList& arguments,
-             const ChunkHandler& standardError) override
-    {
-        QString line = arguments.value(1);
-        {
-            std::lock_guard lock(mutex_);
-            lines_ << line;
-        }
-        if (substitute)
-            line = substitute(line);
-        const bool started = ProcessRunner::run(program, {arguments.value(0), line}, standardError);
-        std::lock_guard lock(mutex_);
-        ++ended_;
-        return started;
+    for (const auto& s : coordinator.config->servers) {
+        if (s->host == host)
+            return s;
     }
-    QStringList lines() const
-    {
-        std::lock_guard lock(mutex_);
-        return deepCopy(lines_);
-    }
-    int ended() const
-    {
-        std::lock_guard lock(mutex_);
-        return ended_;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    QStringList lines_;
-    int ended_ = 0;
-};
+    return nullptr;
+}
 
 QStringList filesUnder(const QString& root)
 {
@@ -126,16 +97,14 @@ class TestMountControl : public QObject
 {
     Q_OBJECT
 
-    std::shared_ptr<RecordingRunner> runner_ = std::make_shared<RecordingRunner>();
     FakePlatform fakes_;
     std::unique_ptr<Tollvane> coordinator_;
+    std::atomic<int> ended_ = 0; // commands that have exited
 
     std::shared_ptr<SSHFSServer> server(const QString& host)
     {
-        for (const auto& s : coordinator_->config->servers) {
-            if (s->host == host)
-                return s;
-        }
+        if (auto s = serverNamed(*coordinator_, host))
+            return s;
         qFatal("no host %s in the configuration", qPrintable(host));
     }
 
@@ -179,9 +148,21 @@ private Q_SLOTS:
             config.write("\nHost " + host.toUtf8() + "\n");
         config.close();
 
-        Platform platform = fakes_.platform();
-        platform.processRunner = runner_;
-        coordinator_ = std::make_unique<Tollvane>(env("TOLLVANE_E2E_CONFIG"), platform);
+        // Real processes; the client of "chatty" writes 20 MB to its standard error once it has
+        // confirmed.
+        fakes_.runner->script = [this](const QString& line,
+                                       const ProcessRunner::ChunkHandler& out) {
+            const bool started = ProcessRunner().run(
+                u"/bin/bash"_s,
+                {u"-c"_s, !line.startsWith("/usr/local/bin/sshfs chatty:/"_L1)
+                              ? line
+                              : u"echo 'client: statfs answered' >&2; "
+                                "head -c 20000000 /dev/zero | tr '\\0' x | fold -w 1000 >&2"_s},
+                out);
+            ++ended_;
+            return started;
+        };
+        coordinator_ = std::make_unique<Tollvane>(env("TOLLVANE_E2E_CONFIG"), fakes_.platform());
         QVERIFY(coordinator_->config);
     }
 
@@ -220,14 +201,15 @@ private Q_SLOTS:
         QFETCH(QString, host);
         auto s = server(host);
         const auto alertsBefore = fakes_.alert->shown().size();
-        const auto commandsBefore = runner_->lines().size();
+        const auto commandsBefore = fakes_.runner->commandLines().size();
         pressMount(s);
         QTRY_COMPARE_WITH_TIMEOUT(fakes_.alert->shown().size(), alertsBefore + 1, patience);
         QCOMPARE(fakes_.alert->shown().last(), "Error|Couldn't connect to "_L1 + host);
         QTRY_VERIFY_WITH_TIMEOUT(!s->handling, patience);
         // The clean-up unmount, the mount, and the unmount that the failure requested.
-        QTRY_COMPARE(runner_->lines().size(), commandsBefore + 3);
-        QVERIFY(runner_->lines().last().startsWith("/usr/sbin/diskutil unmountDisk force "_L1));
+        QTRY_COMPARE(fakes_.runner->commandLines().size(), commandsBefore + 3);
+        QVERIFY(fakes_.runner->commandLines().last().startsWith(
+            "/usr/sbin/diskutil unmountDisk force "_L1));
         QVERIFY(!s->isMounted());
         QVERIFY(!FileSystem::exists(s->path));
         QTest::qWait(500);
@@ -315,18 +297,11 @@ private Q_SLOTS:
             }
             return bytes;
         };
-        const int endedBefore = runner_->ended();
-        runner_->substitute = [](const QString& line) {
-            if (!line.startsWith("/usr/local/bin/sshfs chatty:/"_L1))
-                return line;
-            return u"echo 'client: statfs answered' >&2; "
-                   "head -c 20000000 /dev/zero | tr '\\0' x | fold -w 1000 >&2"_s;
-        };
-        auto reset = qScopeGuard([&] { runner_->substitute = {}; });
+        const int endedBefore = ended_;
         auto s = server(u"chatty"_s);
         pressMount(s);
         QTRY_VERIFY_WITH_TIMEOUT(!s->handling, patience);
-        QTRY_COMPARE_WITH_TIMEOUT(runner_->ended(), endedBefore + 2, 4 * patience);
+        QTRY_COMPARE_WITH_TIMEOUT(ended_.load(), endedBefore + 2, 4 * patience);
         QCOMPARE(fillerBytes(), qsizetype(20000000));
         QCOMPARE(fakes_.alert->shown().size(), hostileNames().size() + 2);
     }
@@ -362,11 +337,7 @@ static int mountAndExit(const QString& host)
     char* argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
     Tollvane coordinator(qEnvironmentVariable("TOLLVANE_E2E_CONFIG"));
-    std::shared_ptr<SSHFSServer> target;
-    for (const auto& s : coordinator.config->servers) {
-        if (s->host == host)
-            target = s;
-    }
+    const auto target = serverNamed(coordinator, host);
     if (!target)
         return 2;
     const auto token =

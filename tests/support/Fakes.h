@@ -1,21 +1,40 @@
 #pragma once
 
-#include "platform/DispatchQueue.h"
-#include "platform/ModalAlert.h"
+#include "mount/Tollvane.h"
+#include "platform/BackgroundQueue.h"
+#include "platform/MainQueue.h"
 #include "platform/NotificationCenter.h"
-#include "platform/Platform.h"
-#include "platform/ProcessRunner.h"
-#include "platform/StandardOutput.h"
 
 #include <QStringList>
 
+#include <atomic>
 #include <mutex>
 
 // Test doubles for the platform services. Each can be told to fail.
 
-// A copy that shares no data with the original, so that a test thread and a job thread never
-// touch the same reference counts.
-QStringList deepCopy(const QStringList& list);
+// Lines that job threads append and a test reads. Reading gives a copy that shares no data, so
+// that the two threads never touch the same reference counts.
+class LockedLines
+{
+public:
+    void append(const QString& line)
+    {
+        std::lock_guard lock(mutex_);
+        lines_ << line;
+    }
+    QStringList operator()() const
+    {
+        std::lock_guard lock(mutex_);
+        QStringList copy;
+        for (const QString& s : lines_)
+            copy << QString(s.constData(), s.size());
+        return copy;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    QStringList lines_;
+};
 
 // Runs the work on the calling thread, at once.
 class InlineQueue : public DispatchQueue
@@ -30,54 +49,50 @@ class FakeProcessRunner : public ProcessRunner
 {
 public:
     using Script = std::function<bool(const QString& commandLine, const ChunkHandler& chunks)>;
-    explicit FakeProcessRunner(Script script = {}) : script_(std::move(script)) {}
+    Script script; // set before the first command
 
     bool run(const QString& program, const QStringList& arguments,
-             const ChunkHandler& standardError) override;
-    QStringList commandLines() const;
-
-private:
-    Script script_;
-    mutable std::mutex mutex_;
-    QStringList commandLines_;
+             const ChunkHandler& standardError) override
+    {
+        commandLines.append(arguments.value(1));
+        if (program != QLatin1String("/bin/bash") || arguments.value(0) != QLatin1String("-c"))
+            return false;
+        return script ? script(arguments.value(1), standardError) : true;
+    }
+    LockedLines commandLines;
 };
 
 class RecordingOutput : public StandardOutput
 {
 public:
-    void writeLine(const QString& line) override;
-    QStringList lines() const;
-    qsizetype count() const;
-
-private:
-    mutable std::mutex mutex_;
-    QStringList lines_;
+    void writeLine(const QString& line) override { lines.append(line); }
+    LockedLines lines;
 };
 
 class RecordingAlert : public ModalAlert
 {
 public:
-    void runModal(const QString& messageText, const QString& informativeText) override;
-    QStringList shown() const;    // "message|informative"
+    void runModal(const QString& messageText, const QString& informativeText) override
+    {
+        if (onShow)
+            onShow();
+        shown.append(messageText + u'|' + informativeText);
+    }
+    LockedLines shown;            // "message|informative"
     std::function<void()> onShow; // runs as the alert comes up
-
-private:
-    mutable std::mutex mutex_;
-    QStringList shown_;
 };
 
 // Counts "reloadServers" posts while it lives.
 class ReloadCounter
 {
 public:
-    ReloadCounter();
-    ~ReloadCounter();
-    int count() const;
+    ~ReloadCounter() { NotificationCenter::defaultCenter().removeObserver(token_); }
+    int count() const { return count_; }
 
 private:
-    NotificationCenter::Token token_;
-    mutable std::mutex mutex_;
-    int count_ = 0;
+    std::atomic<int> count_ = 0;
+    NotificationCenter::Token token_ = NotificationCenter::defaultCenter().addObserver(
+        Tollvane::reloadServers, [this] { ++count_; });
 };
 
 // A platform whose processes, alert and output are fakes; the queues are the real ones unless
@@ -87,5 +102,10 @@ struct FakePlatform
     std::shared_ptr<FakeProcessRunner> runner = std::make_shared<FakeProcessRunner>();
     std::shared_ptr<RecordingOutput> output = std::make_shared<RecordingOutput>();
     std::shared_ptr<RecordingAlert> alert = std::make_shared<RecordingAlert>();
-    Platform platform(std::shared_ptr<DispatchQueue> background = {}) const;
+    Platform platform(std::shared_ptr<DispatchQueue> background = {}) const
+    {
+        if (!background)
+            background = std::make_shared<BackgroundQueue>();
+        return {std::make_shared<MainQueue>(), background, runner, alert, output};
+    }
 };

@@ -6,7 +6,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <future>
+#include <array>
+#include <thread>
 
 using namespace Qt::StringLiterals;
 
@@ -33,8 +34,7 @@ class TestMountJobs : public QObject
     {
         auto calls = std::make_shared<std::atomic<int>>(0);
         return [=](const QString&, const ProcessRunner::ChunkHandler& chunks) {
-            const auto& script = (*calls)++ == 0 ? first : later;
-            for (const QByteArray& chunk : script) {
+            for (const QByteArray& chunk : (*calls)++ == 0 ? first : later) {
                 if (chunk == kCannotStart)
                     return false;
                 chunks(chunk);
@@ -50,48 +50,39 @@ private Q_SLOTS:
         QTest::addColumn<bool>("handling");
         QTest::addColumn<QList<QByteArray>>("chunks");    // of the requested command
         QTest::addColumn<QList<QByteArray>>("unmounted"); // of any unmount it leads to
-        QTest::addColumn<int>("alerts");
-        QTest::addColumn<int>("unmounts"); // follow-up unmount commands
+        QTest::addColumn<int>("failures"); // alerts, and follow-up unmounts: one each
         QTest::addColumn<int>("posts");
-        QTest::addColumn<bool>("busyAtEnd");
 
         const QList<QByteArray> quiet;
         // Mounts
         QTest::newRow("confirmed")
-            << true << true << QList<QByteArray>{"statfs ok\n"} << quiet << 0 << 0 << 2 << false;
-        QTest::newRow("refused") << true << true
-                                 << QList<QByteArray>{"ssh: Connection refused\n", ""} << quiet << 1
-                                 << 1 << 3 << false;
-        QTest::newRow("failure line then exit gives one alert")
-            << true << true << QList<QByteArray>{"mount failed\n"} << quiet << 1 << 1 << 3 << false;
+            << true << true << QList<QByteArray>{"statfs ok\n"} << quiet << 0 << 2;
+        QTest::newRow("refusal then exit gives one alert")
+            << true << true << QList<QByteArray>{"ssh: Connection refused\n", ""} << quiet << 1
+            << 3;
         QTest::newRow("two failure lines in one chunk give two alerts")
             << true << true << QList<QByteArray>{"Connection refused\nx failed\n"} << quiet << 2
-            << 2 << 5 << false;
-        QTest::newRow("client ends without a word")
-            << true << true << QList<QByteArray>{""} << quiet << 1 << 1 << 3 << false;
+            << 5;
         QTest::newRow("client ends with unrelated lines")
-            << true << true << QList<QByteArray>{"debug: hello\n", "\xff\n", ""} << quiet << 1 << 1
-            << 3 << false;
+            << true << true << QList<QByteArray>{"debug: hello\n", "\xff\n", ""} << quiet << 1 << 3;
         QTest::newRow("client cannot start")
-            << true << true << QList<QByteArray>{kCannotStart} << quiet << 1 << 1 << 3 << false;
+            << true << true << QList<QByteArray>{kCannotStart} << quiet << 1 << 3;
         QTest::newRow("failure after confirmation is ignored")
             << true << true << QList<QByteArray>{"statfs\n", "remote host has disconnected\n"}
-            << quiet << 0 << 0 << 2 << false;
+            << quiet << 0 << 2;
         QTest::newRow("unmount after refusal fails too")
             << true << true << QList<QByteArray>{"Connection refused\n"}
-            << QList<QByteArray>{"Unmount failed\n"} << 1 << 1 << 3 << false;
+            << QList<QByteArray>{"Unmount failed\n"} << 1 << 3;
         // Unmounts
-        QTest::newRow("unmount with busy mark")
-            << false << true << quiet << quiet << 0 << 0 << 2 << false;
         QTest::newRow("unmount failure raises no alert")
             << false << true << QList<QByteArray>{"Unmount failed: Connection refused\n"} << quiet
-            << 0 << 0 << 2 << false;
+            << 0 << 2;
         QTest::newRow("unmount that cannot start still ends")
-            << false << true << QList<QByteArray>{kCannotStart} << quiet << 0 << 0 << 2 << false;
+            << false << true << QList<QByteArray>{kCannotStart} << quiet << 0 << 2;
         QTest::newRow("unmount confirmation line clears the mark too")
-            << false << true << QList<QByteArray>{"statfs\n"} << quiet << 0 << 0 << 3 << false;
+            << false << true << QList<QByteArray>{"statfs\n"} << quiet << 0 << 3;
         QTest::newRow("clean-up unmount without busy mark")
-            << false << false << QList<QByteArray>{"failed\n"} << quiet << 0 << 0 << 1 << false;
+            << false << false << QList<QByteArray>{"failed\n"} << quiet << 0 << 1;
     }
 
     void outcomes()
@@ -100,67 +91,54 @@ private Q_SLOTS:
         QFETCH(bool, handling);
         QFETCH(QList<QByteArray>, chunks);
         QFETCH(QList<QByteArray>, unmounted);
-        QFETCH(int, alerts);
-        QFETCH(int, unmounts);
+        QFETCH(int, failures);
         QFETCH(int, posts);
-        QFETCH(bool, busyAtEnd);
 
         FakePlatform fakes;
-        fakes.runner = std::make_shared<FakeProcessRunner>(play(chunks, unmounted));
+        fakes.runner->script = play(chunks, unmounted);
         Tollvane coordinator(QString(), fakes.platform());
         auto server = makeServer(u"alpha"_s);
         QDir().mkpath(server->path);
 
         ReloadCounter reloads;
+        bool markedWhenPosted = !handling;
+        auto& center = NotificationCenter::defaultCenter();
+        const auto token = center.addObserver(Tollvane::reloadServers,
+                                              [&] { markedWhenPosted = server->handling; });
         coordinator.scheduleCommand(server, mount, handling);
-        QCOMPARE(server->handling, handling); // set before the request returns
-        QCOMPARE(reloads.count(), 1);         // and announced
+        center.removeObserver(token);
+        QCOMPARE(markedWhenPosted, handling); // the mark is set before the post announces it
+        QCOMPARE(reloads.count(), 1);
 
-        const int commands = 1 + unmounts;
-        QTRY_COMPARE(fakes.runner->commandLines().size(), commands);
+        QTRY_COMPARE(fakes.runner->commandLines().size(), 1 + failures);
         QTRY_COMPARE(reloads.count(), posts);
-        QTRY_COMPARE(server->handling, busyAtEnd);
+        QTRY_VERIFY(!server->handling);
         QTest::qWait(50); // nothing more may follow
         QCOMPARE(reloads.count(), posts);
-        QCOMPARE(fakes.runner->commandLines().size(), commands);
-        QCOMPARE(fakes.alert->shown(), QStringList(alerts, u"Error|Couldn't connect to alpha"_s));
+        QCOMPARE(fakes.runner->commandLines().size(), 1 + failures);
+        QCOMPARE(fakes.alert->shown(), QStringList(failures, u"Error|Couldn't connect to alpha"_s));
         for (const QString& line : fakes.runner->commandLines().mid(1))
             QVERIFY(line.startsWith("/usr/sbin/diskutil unmountDisk force "_L1));
         // The mount point goes only after an unmount that carried the busy mark.
-        const bool finished = (!mount && handling) || unmounts > 0;
-        QCOMPARE(QDir(server->path).exists(), !finished);
+        QCOMPARE(QDir(server->path).exists(), mount ? failures == 0 : !handling);
     }
 
     // A mount waits for the unmounts of its mount point queued before it; nothing else waits.
+    // Scheduling returns at once even while every command blocks.
     void mountWaitsForEarlierUnmounts()
     {
-        std::promise<void> releaseUnmount, releaseMount;
-        auto unmountGate = releaseUnmount.get_future().share();
-        auto mountGate = releaseMount.get_future().share();
-        std::mutex mutex;
-        QStringList started;
+        // Unmounts block until go[0], mounts until go[1]; shared, since jobs may outlive a failure.
+        auto go = std::make_shared<std::array<std::atomic<bool>, 2>>();
+        auto started = std::make_shared<LockedLines>();
+        auto releaseAll = qScopeGuard([go] { (*go)[0] = (*go)[1] = true; });
         FakePlatform fakes;
-        fakes.runner = std::make_shared<FakeProcessRunner>(
-            [&](const QString& line, const ProcessRunner::ChunkHandler&) {
-                {
-                    std::lock_guard lock(mutex);
-                    started << (line.startsWith("/usr/sbin"_L1) ? u"unmount "_s : u"mount "_s) +
-                                   (line.contains("alpha"_L1) ? u"alpha"_s : u"beta"_s);
-                }
-                (line.startsWith("/usr/sbin"_L1) ? unmountGate : mountGate).wait();
-                return true;
-            });
-        auto releaseAll = qScopeGuard([&] { // never leave a job blocked on this frame
-            for (auto* gate : {&releaseUnmount, &releaseMount}) {
-                try {
-                    gate->set_value();
-                } catch (const std::future_error&) {
-                }
-            }
-        });
-        auto startedLines = [&] {
-            std::lock_guard lock(mutex);
-            return deepCopy(started);
+        fakes.runner->script = [go, started](const QString& line, const auto&) {
+            const bool unmount = line.startsWith("/usr/sbin"_L1);
+            started->append((unmount ? u"unmount "_s : u"mount "_s) +
+                            (line.contains("alpha"_L1) ? u"alpha"_s : u"beta"_s));
+            while (!(*go)[unmount ? 0 : 1])
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            return true;
         };
         Tollvane coordinator(QString(), fakes.platform());
         auto alpha = makeServer(u"alpha"_s);
@@ -169,44 +147,21 @@ private Q_SLOTS:
         coordinator.scheduleCommand(alpha, false, false); // clean-up unmount, held open
         coordinator.scheduleCommand(alpha, true, true);   // must wait for it
         coordinator.scheduleCommand(beta, true, true);    // another mount point: free to go
-        QTRY_COMPARE(startedLines().size(), 2);
+        QTRY_COMPARE((*started)().size(), 2);
         QTest::qWait(100);
-        QCOMPARE(startedLines().size(), 2);
-        QVERIFY(!startedLines().contains(u"mount alpha"_s));
+        QCOMPARE((*started)().size(), 2);
+        QVERIFY(!(*started)().contains(u"mount alpha"_s));
 
         coordinator.scheduleCommand(beta, false, true); // unmounts never wait for mounts
-        QTRY_COMPARE(startedLines().size(), 3);
+        QTRY_COMPARE((*started)().size(), 3);
 
-        releaseUnmount.set_value();
-        QTRY_COMPARE(startedLines().size(), 4);
-        QCOMPARE(startedLines().first(), u"unmount alpha"_s);
-        QCOMPARE(startedLines().last(), u"mount alpha"_s);
-        releaseMount.set_value();
+        (*go)[0] = true;
+        QTRY_COMPARE((*started)().size(), 4);
+        QCOMPARE((*started)().first(), u"unmount alpha"_s);
+        QCOMPARE((*started)().last(), u"mount alpha"_s);
+        (*go)[1] = true;
         QTRY_COMPARE(fakes.alert->shown().size(), 2); // both mounts ended without a word
         QTRY_COMPARE(fakes.runner->commandLines().size(), 6);
-    }
-
-    void scheduleReturnsAtOnceAndMarksBeforePosting()
-    {
-        std::promise<void> release;
-        auto gate = release.get_future().share();
-        FakePlatform fakes;
-        fakes.runner = std::make_shared<FakeProcessRunner>(
-            [gate](const QString&, const ProcessRunner::ChunkHandler&) {
-                gate.wait();
-                return true;
-            });
-        Tollvane coordinator(QString(), fakes.platform());
-        auto server = makeServer(u"slow"_s);
-        bool busyWhenPosted = false;
-        const auto token = NotificationCenter::defaultCenter().addObserver(
-            Tollvane::reloadServers, [&] { busyWhenPosted = server->handling; });
-        coordinator.scheduleCommand(server, false, true); // the runner blocks; this must not
-        NotificationCenter::defaultCenter().removeObserver(token);
-        QVERIFY(busyWhenPosted);
-        release.set_value();
-        QTRY_VERIFY(!server->handling);
-        QTRY_COMPARE(fakes.runner->commandLines().size(), 1);
     }
 
     void connectionErrorRequestsTheUnmountBeforeTheAlert()
@@ -219,8 +174,7 @@ private Q_SLOTS:
         fakes.alert->onShow = [&] {
             commandsAtAlert = fakes.runner->commandLines().size();
         };
-        auto server = makeServer(u"gamma"_s);
-        server->showConnectionError(coordinator);
+        makeServer(u"gamma"_s)->showConnectionError(coordinator);
         QCOMPARE(commandsAtAlert, 1);
         QVERIFY(fakes.runner->commandLines()[0].startsWith("/usr/sbin/diskutil"_L1));
         QCOMPARE(fakes.alert->shown(), QStringList{u"Error|Couldn't connect to gamma"_s});
