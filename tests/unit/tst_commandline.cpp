@@ -52,81 +52,44 @@ class TestCommandLine : public QObject
     }
 
 private Q_SLOTS:
-    void ordinaryNamesKeepTheExactText_data()
-    {
-        QTest::addColumn<QString>("host");
-        for (const char* host : {"alpha", "db-1.example.com", "user@host", "a:b", "nested/host",
-                                 "under_score", "x%y+z=w,v", "UPPER9"})
-            QTest::newRow(host) << QString::fromLatin1(host);
-    }
-
-    void ordinaryNamesKeepTheExactText()
-    {
-        QFETCH(QString, host);
-        const SSHFSServer server = serverFor(host);
-        QCOMPARE(CommandLine::mount(server), "/usr/local/bin/sshfs "_L1 + host + ":/ "_L1 +
-                                                 mountPoint(host) + " -o volname='"_L1 + host +
-                                                 "' -o volicon='"_L1 + icon() + "' -o debug"_L1);
-        QCOMPARE(CommandLine::unmount(server),
-                 "/usr/sbin/diskutil unmountDisk force "_L1 + mountPoint(host));
-    }
-
     void everyNameReachesTheClientAsOneWord_data()
     {
         QTest::addColumn<QString>("host");
-        const char* hosts[] = {"alpha",
-                               "my host",
-                               "it's",
-                               "a;touch /tmp/tollvane-canary",
-                               "$(touch /tmp/tollvane-canary)",
-                               "`id`",
-                               "a|b",
-                               "a&&b",
-                               "*",
-                               "x?",
-                               "~root",
-                               "a\"b",
-                               "back\\slash",
-                               "new\rline",
-                               "tab\there",
-                               "caf\xc3\xa9",
-                               "!event",
-                               "a'\"'b",
-                               "{a,b}",
-                               "$HOME",
-                               "''"};
-        for (const char* host : hosts)
-            QTest::newRow(host) << QString::fromUtf8(host);
+        QTest::addColumn<bool>("bare"); // goes into the command line as it is
+        for (const char* host : {"alpha", "db-1.example.com", "user@host", "a:b", "nested/host",
+                                 "under_score", "x%y+z=w,v", "UPPER9"})
+            QTest::newRow(host) << QString::fromLatin1(host) << true;
+        // Each takes one of the shell's rules at least: blanks, quotes, substitutions,
+        // operators, globs, tilde and brace expansion, parameters, escapes, options.
+        for (const char* host : {"my host", "it's", "a;touch /tmp/tollvane-canary", "`id`",
+                                 "$(touch /tmp/tollvane-canary)", "a|b&&c", "*", "~root", "a\"b\\c",
+                                 "new\rline\ttab", "caf\xc3\xa9", "!e{a,b}$HOME", "a'\"'b", "''",
+                                 "-oProxyCommand=touch /tmp/x", "--help"})
+            QTest::newRow(host) << QString::fromUtf8(host) << false;
     }
 
     void everyNameReachesTheClientAsOneWord()
     {
         QFETCH(QString, host);
+        QFETCH(bool, bare);
         const SSHFSServer server = serverFor(host);
+        if (bare) {
+            QCOMPARE(CommandLine::mount(server), "/usr/local/bin/sshfs "_L1 + host + ":/ "_L1 +
+                                                     mountPoint(host) + " -o volname='"_L1 + host +
+                                                     "' -o volicon='"_L1 + icon() +
+                                                     "' -o debug"_L1);
+            QCOMPARE(CommandLine::unmount(server),
+                     "/usr/sbin/diskutil unmountDisk force "_L1 + mountPoint(host));
+        }
+        const QStringList options{
+            u"-o"_s, "volname="_L1 + host, u"-o"_s, "volicon="_L1 + icon(), u"-o"_s, u"debug"_s};
+        const QStringList operands{host + ":/"_L1, mountPoint(host)};
+        // A name that starts with "-" would be taken for an option: "--" ends the options.
         QCOMPARE(wordsOf(CommandLine::mount(server), u"/usr/local/bin/sshfs"_s),
-                 QStringList({host + ":/"_L1, mountPoint(host), u"-o"_s, "volname="_L1 + host,
-                              u"-o"_s, "volicon="_L1 + icon(), u"-o"_s, u"debug"_s}));
+                 host.startsWith(u'-') ? options + QStringList{u"--"_s} + operands
+                                       : operands + options);
         QCOMPARE(wordsOf(CommandLine::unmount(server), u"/usr/sbin/diskutil"_s),
                  QStringList({u"unmountDisk"_s, u"force"_s, mountPoint(host)}));
-    }
-
-    // A name that starts with "-" would be taken for an option: the options come first and
-    // "--" ends them.
-    void dashNamesNeverBecomeOptions_data()
-    {
-        QTest::addColumn<QString>("host");
-        QTest::newRow("option") << u"-oProxyCommand=touch /tmp/tollvane-canary"_s;
-        QTest::newRow("plain") << u"-x"_s;
-        QTest::newRow("double") << u"--help"_s;
-    }
-
-    void dashNamesNeverBecomeOptions()
-    {
-        QFETCH(QString, host);
-        const SSHFSServer server = serverFor(host);
-        QCOMPARE(wordsOf(CommandLine::mount(server), u"/usr/local/bin/sshfs"_s),
-                 QStringList({u"-o"_s, "volname="_L1 + host, u"-o"_s, "volicon="_L1 + icon(),
-                              u"-o"_s, u"debug"_s, u"--"_s, host + ":/"_L1, mountPoint(host)}));
     }
 };
 
