@@ -1,9 +1,6 @@
 #pragma once
 
 #include "platform/BackgroundQueue.h"
-#include "platform/DispatchQueue.h"
-
-#include <QtGlobal>
 
 #include <mutex>
 #include <vector>
@@ -14,9 +11,30 @@
 class HeldQueue : public DispatchQueue
 {
 public:
-    void async(std::function<void()> work) override;
-    qsizetype held() const;
-    void release();
+    void async(std::function<void()> work) override
+    {
+        std::unique_lock lock(mutex_);
+        if (!released_) {
+            held_.push_back(std::move(work));
+            return;
+        }
+        lock.unlock();
+        background_.async(std::move(work));
+    }
+    qsizetype held() const
+    {
+        std::lock_guard lock(mutex_);
+        return qsizetype(held_.size());
+    }
+    void release()
+    {
+        std::unique_lock lock(mutex_);
+        released_ = true;
+        auto jobs = std::move(held_);
+        lock.unlock();
+        for (auto& job : jobs)
+            background_.async(std::move(job));
+    }
 
 private:
     mutable std::mutex mutex_;

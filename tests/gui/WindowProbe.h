@@ -1,11 +1,13 @@
 #pragma once
 
-#include <QList>
-#include <QStringList>
+#include "ui/HostRowView.h"
+#include "ui/HostTableView.h"
+#include "ui/SSHFSTable.h"
 
-class HostRowView;
-class QPushButton;
-class SSHFSTable;
+#include <QLabel>
+#include <QPushButton>
+
+#include <algorithm>
 
 // Reads the host window as a user sees it: the rows now built, their host names and buttons.
 class WindowProbe
@@ -13,11 +15,35 @@ class WindowProbe
 public:
     explicit WindowProbe(const SSHFSTable& table) : table_(table) {}
 
-    QList<HostRowView*> rows() const;
-    QStringList shownHosts() const;
-    QPushButton* button(const QString& host) const;
+    QList<HostRowView*> rows() const
+    {
+        QList<HostRowView*> rows;
+        for (QWidget* view : static_cast<HostTableView*>(table_.sshTable.data())->rowViews())
+            rows << static_cast<HostRowView*>(view);
+        return rows;
+    }
+    QStringList shownHosts() const
+    {
+        QStringList hosts;
+        for (HostRowView* row : rows())
+            hosts << row->label()->text();
+        return hosts;
+    }
+    QPushButton* button(const QString& host) const
+    {
+        const QList<HostRowView*> all = rows();
+        const auto row = std::find_if(all.begin(), all.end(),
+                                      [&](HostRowView* r) { return r->label()->text() == host; });
+        return row == all.end() ? nullptr : (*row)->button();
+    }
     // The button's title, with " (disabled)" when it cannot be pressed; "no row" without one.
-    QString title(const QString& host) const;
+    QString title(const QString& host) const
+    {
+        const QPushButton* b = button(host);
+        if (!b)
+            return QStringLiteral("no row");
+        return b->isEnabled() ? b->text() : b->text() + QLatin1String(" (disabled)");
+    }
 
 private:
     const SSHFSTable& table_;

@@ -173,19 +173,6 @@ private Q_SLOTS:
         QVERIFY(!table.sshTable->selectionModel()->hasSelection());
     }
 
-    void unmountIsBusyBeforeItsCommandStarts()
-    {
-        TOLLVANE_REQUIRE_PRIVATE_MOUNTS();
-        open(u"Host alpha\n\nHost beta"_s);
-        QVERIFY(mount(u"alpha"_s));
-        Tollvane::postReloadServers();
-        QTest::mouseClick(probe().button(u"alpha"_s), Qt::LeftButton);
-        QCOMPARE(probe().title(u"alpha"_s), u"... (disabled)"_s);
-        QCOMPARE(fakes_.runner->commandLines(), QStringList());
-        queue_->release();
-        QTRY_COMPARE(fakes_.runner->commandLines().size(), 1);
-    }
-
     // "Mount" takes its record once: the reload inside the first request rebuilds the list,
     // where the pressed row's index now names another host, and disposes of the pressed button.
     // Before any command starts the row is busy and its mount point made anew, empty.
