@@ -2,52 +2,26 @@
 # e2e_check, and inside a private mount namespace (unshare -m --propagation private) e2e_setup
 # and, at the end, e2e_teardown. run-in-namespace.sh does all of that around one command.
 #
-# Inside, after e2e_setup:
-#   /Users                 a tmpfs (the directory is created first when missing, removed again)
-#   /usr/local/bin/sshfs   tollvane-sshfs  } from $TOLLVANE_COMPAT_DIR, through overlay mounts
-#   /usr/sbin/diskutil     tollvane-diskutil }
-#   an sshd on 127.0.0.1 that serves the demo folder as the root of every sftp session, and
-#   /Users/<login>/.ssh/config with the hosts "reachable", "refused" (a closed port) and
-#   "unresolvable" (a .invalid name), blocks separated by one empty line.
-#
-# Exported for the command run inside:
-#   TOLLVANE_E2E_LOGIN        login name (what follows /Users/)
-#   TOLLVANE_E2E_HOME         /Users/<login>
-#   TOLLVANE_E2E_CONFIG       the ssh configuration file the application reads
-#   TOLLVANE_E2E_VOLUMES      /Users/<login>/Volumes, where the mount points go
-#   TOLLVANE_E2E_REMOTE       the served folder on the local file system (what host:/ shows)
-#   TOLLVANE_E2E_PORT         the sshd's port
-#   TOLLVANE_E2E_CLOSED_PORT  a port nothing listens on (host "refused")
-#   TOLLVANE_E2E_KEY          the client's private key made for the run
-#   TOLLVANE_E2E_DIR          scratch directory (tmpfs) holding keys, sshd files and logs
-#   TOLLVANE_E2E_SSHD_LOG     the sshd's log file
-#
-# Extra configuration blocks: e2e_add_config_block "Host name" "    HostName 127.0.0.1" ...
-# (after e2e_setup), or TOLLVANE_E2E_EXTRA_CONFIG holding whole blocks, appended by e2e_setup.
+# Inside, after e2e_setup: /Users is a tmpfs; the compat programs from $TOLLVANE_COMPAT_DIR stand
+# at /usr/local/bin/sshfs and /usr/sbin/diskutil (overlay mounts); an sshd on 127.0.0.1 serves
+# $TOLLVANE_E2E_REMOTE as the root of every sftp session; and $TOLLVANE_E2E_CONFIG holds the
+# hosts "reachable", "refused" (a closed port) and "unresolvable" (a .invalid name). Exported:
+# TOLLVANE_E2E_LOGIN (what follows /Users/), _CONFIG, _VOLUMES (where the mount points go),
+# _REMOTE, _PORT (the sshd's), _KEY (the client's private key) and _DIR (scratch, on tmpfs).
+# More hosts: e2e_add_config_block "Host name" "    HostName 127.0.0.1" ...
 
 e2e_login=$(id -un)
 _e2e_mounts=()
-_e2e_created_users=false
-_e2e_created_run_sshd=false
+_e2e_created=() # directories to remove again, innermost last
 
 # Prints why the environment cannot be built here and fails; silent when it can.
 e2e_check()
 {
     local tool
-    if [[ $(id -u) != 0 ]]; then
-        echo "needs root (a private mount namespace, FUSE and an sshd)"
-        return 1
-    fi
-    if [[ ! -c /dev/fuse ]]; then
-        echo "no /dev/fuse"
-        return 1
-    fi
-    for tool in /usr/bin/unshare /usr/sbin/sshd /usr/bin/sshfs /usr/bin/fusermount3 \
-        /usr/bin/ssh-keygen; do
-        if [[ ! -x $tool ]]; then
-            echo "$tool is missing (Debian packages util-linux, openssh-server, sshfs, fuse3)"
-            return 1
-        fi
+    [[ $(id -u) == 0 ]] || { echo "needs root (a private mount namespace, FUSE and an sshd)"; return 1; }
+    [[ -c /dev/fuse ]] || { echo "no /dev/fuse"; return 1; }
+    for tool in /usr/bin/unshare /usr/sbin/sshd /usr/bin/sshfs /usr/bin/fusermount3 /usr/bin/ssh-keygen; do
+        [[ -x $tool ]] || { echo "$tool is missing (Debian packages util-linux, openssh-server, sshfs, fuse3)"; return 1; }
     done
     if [[ ! -x ${TOLLVANE_COMPAT_DIR:-}/tollvane-sshfs || ! -x $TOLLVANE_COMPAT_DIR/tollvane-diskutil ]]; then
         echo "TOLLVANE_COMPAT_DIR must name the directory holding tollvane-sshfs and tollvane-diskutil"
@@ -55,33 +29,34 @@ e2e_check()
     fi
 }
 
-# True when this shell runs in a mount namespace of its own (never the one of PID 1).
-e2e_in_private_namespace()
+# Never the namespace of PID 1: setup and teardown mount and kill.
+_e2e_in_private_namespace()
 {
-    ! [[ /proc/self/ns/mnt -ef /proc/1/ns/mnt ]]
+    [[ ! /proc/self/ns/mnt -ef /proc/1/ns/mnt ]] && return 0
+    echo "e2e: not in a private mount namespace (unshare -m --propagation private)" >&2
+    return 1
 }
 
 e2e_add_config_block()
 {
-    local line
-    {
-        echo
-        for line in "$@"; do
-            echo "$line"
-        done
-    } >>"$TOLLVANE_E2E_CONFIG"
+    printf '\n' >>"$TOLLVANE_E2E_CONFIG"
+    printf '%s\n' "$@" >>"$TOLLVANE_E2E_CONFIG"
 }
 
-# A place in front of lowerdir whose files win: the programs appear at their fixed paths while
-# the rest of the directory stays as it is.
+_e2e_mount()
+{
+    mount "$@" && _e2e_mounts+=("${@: -1}")
+}
+
+# An overlay whose upper layer holds the program: it appears at its fixed path while the rest of
+# the directory stays as it is.
 _e2e_overlay()
 {
     local target=$1 name=$2 program=$3 layer
     layer=$TOLLVANE_E2E_DIR/overlay${target//\//_}
     mkdir -p "$layer/upper" "$layer/work" "$target"
     cp "$program" "$layer/upper/$name"
-    mount -t overlay overlay -o "lowerdir=$target,upperdir=$layer/upper,workdir=$layer/work" "$target" || return 1
-    _e2e_mounts+=("$target")
+    _e2e_mount -t overlay overlay -o "lowerdir=$target,upperdir=$layer/upper,workdir=$layer/work" "$target"
 }
 
 _e2e_port_is_closed()
@@ -89,22 +64,25 @@ _e2e_port_is_closed()
     ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
 }
 
+_e2e_free_port()
+{
+    local port
+    until _e2e_port_is_closed "${port:=$((20000 + RANDOM % 40000))}"; do port=; done
+    echo "$port"
+}
+
 _e2e_start_sshd()
 {
-    local dir=$TOLLVANE_E2E_DIR attempt port
+    local dir=$TOLLVANE_E2E_DIR attempt
     ssh-keygen -q -t ed25519 -N '' -C tollvane-e2e-host -f "$dir/ssh_host_ed25519_key"
     ssh-keygen -q -t ed25519 -N '' -C tollvane-e2e-client -f "$dir/id_ed25519"
     cp "$dir/id_ed25519.pub" "$dir/authorized_keys"
     # sshd insists on its privilege-separation directory.
-    if [[ ! -d /run/sshd ]]; then
-        mkdir -p /run/sshd
-        _e2e_created_run_sshd=true
-    fi
+    [[ -d /run/sshd ]] || { mkdir -p /run/sshd && _e2e_created+=(/run/sshd); }
     for attempt in {1..20}; do
-        port=$((20000 + RANDOM % 40000))
-        _e2e_port_is_closed "$port" || continue
+        TOLLVANE_E2E_PORT=$(_e2e_free_port)
         cat >"$dir/sshd_config" <<CONFIG
-Port $port
+Port $TOLLVANE_E2E_PORT
 ListenAddress 127.0.0.1
 HostKey $dir/ssh_host_ed25519_key
 PidFile $dir/sshd.pid
@@ -122,59 +100,36 @@ ChrootDirectory $TOLLVANE_E2E_REMOTE
 ForceCommand internal-sftp
 CONFIG
         # Without -D sshd returns once it listens (or has failed to), and then runs on its own.
-        if /usr/sbin/sshd -f "$dir/sshd_config" -E "$TOLLVANE_E2E_SSHD_LOG"; then
-            TOLLVANE_E2E_PORT=$port
-            return 0
-        fi
+        /usr/sbin/sshd -f "$dir/sshd_config" -E "$dir/sshd.log" && return 0
     done
-    echo "e2e: sshd did not start; see $TOLLVANE_E2E_SSHD_LOG" >&2
+    echo "e2e: sshd did not start; see $dir/sshd.log" >&2
     return 1
 }
 
 e2e_setup()
 {
-    if ! e2e_in_private_namespace; then
-        echo "e2e: e2e_setup must run inside unshare -m --propagation private" >&2
-        return 1
-    fi
-    _e2e_mounts=()
-    _e2e_created_users=false
-    if [[ ! -e /Users ]]; then
-        mkdir /Users
-        _e2e_created_users=true
-    fi
-    mount -t tmpfs -o mode=755 tollvane-users /Users || return 1
-    _e2e_mounts+=(/Users)
-
+    _e2e_in_private_namespace || return 1
+    [[ -e /Users ]] || { mkdir /Users && _e2e_created+=(/Users); }
+    _e2e_mount -t tmpfs -o mode=755 tollvane-users /Users || return 1
     # Under /run: every component of the chroot path must be root's and closed to others.
-    TOLLVANE_E2E_DIR=$(mktemp -d /run/tollvane-e2e.XXXXXX) || return 1
-    mount -t tmpfs -o mode=755 tollvane-e2e "$TOLLVANE_E2E_DIR" || return 1
-    _e2e_mounts+=("$TOLLVANE_E2E_DIR")
+    TOLLVANE_E2E_DIR=$(mktemp -d /run/tollvane-e2e.XXXXXX) && _e2e_created+=("$TOLLVANE_E2E_DIR")
+    _e2e_mount -t tmpfs -o mode=755 tollvane-e2e "$TOLLVANE_E2E_DIR" || return 1
 
     TOLLVANE_E2E_LOGIN=$e2e_login
-    TOLLVANE_E2E_HOME=/Users/$e2e_login
-    TOLLVANE_E2E_CONFIG=$TOLLVANE_E2E_HOME/.ssh/config
-    TOLLVANE_E2E_VOLUMES=$TOLLVANE_E2E_HOME/Volumes
+    TOLLVANE_E2E_CONFIG=/Users/$e2e_login/.ssh/config
+    TOLLVANE_E2E_VOLUMES=/Users/$e2e_login/Volumes
     TOLLVANE_E2E_REMOTE=$TOLLVANE_E2E_DIR/remote
     TOLLVANE_E2E_KEY=$TOLLVANE_E2E_DIR/id_ed25519
-    TOLLVANE_E2E_SSHD_LOG=$TOLLVANE_E2E_DIR/sshd.log
-    mkdir -p -m 700 "$TOLLVANE_E2E_HOME/.ssh"
-    mkdir -p "$TOLLVANE_E2E_VOLUMES"
-
-    mkdir -m 755 "$TOLLVANE_E2E_REMOTE"
-    mkdir "$TOLLVANE_E2E_REMOTE/Documents" "$TOLLVANE_E2E_REMOTE/Pictures"
+    mkdir -p -m 700 "/Users/$e2e_login/.ssh"
+    mkdir -p "$TOLLVANE_E2E_VOLUMES" "$TOLLVANE_E2E_REMOTE/Documents" "$TOLLVANE_E2E_REMOTE/Pictures"
+    chmod 755 "$TOLLVANE_E2E_REMOTE"
     echo "Files served by the test sshd." >"$TOLLVANE_E2E_REMOTE/README.txt"
     printf 'milk\neggs\nbread\n' >"$TOLLVANE_E2E_REMOTE/Documents/shopping list.txt"
     head -c 65536 /dev/urandom >"$TOLLVANE_E2E_REMOTE/Pictures/noise.bin"
 
     _e2e_overlay /usr/local/bin sshfs "$TOLLVANE_COMPAT_DIR/tollvane-sshfs" || return 1
     _e2e_overlay /usr/sbin diskutil "$TOLLVANE_COMPAT_DIR/tollvane-diskutil" || return 1
-
     _e2e_start_sshd || return 1
-    TOLLVANE_E2E_CLOSED_PORT=$((TOLLVANE_E2E_PORT + 1))
-    until _e2e_port_is_closed "$TOLLVANE_E2E_CLOSED_PORT"; do
-        TOLLVANE_E2E_CLOSED_PORT=$((20000 + RANDOM % 40000))
-    done
 
     cat >"$TOLLVANE_E2E_CONFIG" <<CONFIG
 Host reachable
@@ -188,39 +143,30 @@ Host reachable
 
 Host refused
     HostName 127.0.0.1
-    Port $TOLLVANE_E2E_CLOSED_PORT
+    Port $(_e2e_free_port)
 
 Host unresolvable
     HostName unresolvable.invalid
 CONFIG
-    if [[ -n ${TOLLVANE_E2E_EXTRA_CONFIG:-} ]]; then
-        printf '\n%s\n' "$TOLLVANE_E2E_EXTRA_CONFIG" >>"$TOLLVANE_E2E_CONFIG"
-    fi
-
-    export TOLLVANE_E2E_LOGIN TOLLVANE_E2E_HOME TOLLVANE_E2E_CONFIG TOLLVANE_E2E_VOLUMES \
-        TOLLVANE_E2E_REMOTE TOLLVANE_E2E_PORT TOLLVANE_E2E_CLOSED_PORT TOLLVANE_E2E_KEY \
-        TOLLVANE_E2E_DIR TOLLVANE_E2E_SSHD_LOG
+    export TOLLVANE_E2E_LOGIN TOLLVANE_E2E_CONFIG TOLLVANE_E2E_VOLUMES TOLLVANE_E2E_REMOTE \
+        TOLLVANE_E2E_PORT TOLLVANE_E2E_KEY TOLLVANE_E2E_DIR
 }
 
 # Ends every other process of this mount namespace (mount clients run in sessions of their own
 # and outlive whatever started them; stopped ones too), then takes the mounts down.
 e2e_teardown()
 {
-    local pid proc stat left i
-    if ! e2e_in_private_namespace; then
-        echo "e2e: not in a private mount namespace; nothing is ended" >&2
-        return 1
-    fi
+    local proc stat left i
+    _e2e_in_private_namespace || return 1
     for i in {1..50}; do
         left=0
         for proc in /proc/[0-9]*; do
-            pid=${proc#/proc/}
-            [[ $pid == "$$" || $pid == "$BASHPID" ]] && continue
+            [[ ${proc#/proc/} == "$$" || ${proc#/proc/} == "$BASHPID" ]] && continue
             [[ $proc/ns/mnt -ef /proc/self/ns/mnt ]] || continue
             # A zombie is already gone; it only waits for its parent.
             read -r stat <"$proc/stat" 2>/dev/null || continue
             [[ ${stat##*) } == Z* ]] && continue
-            kill -KILL "$pid" 2>/dev/null && left=1
+            kill -KILL "${proc#/proc/}" 2>/dev/null && left=1
         done
         ((left)) || break
         sleep 0.1
@@ -228,14 +174,8 @@ e2e_teardown()
     for ((i = ${#_e2e_mounts[@]} - 1; i >= 0; i--)); do
         umount -R -l "${_e2e_mounts[i]}" 2>/dev/null
     done
-    [[ -n ${TOLLVANE_E2E_DIR:-} ]] && rmdir "$TOLLVANE_E2E_DIR" 2>/dev/null
-    if [[ ${_e2e_created_users:-false} == true ]]; then
-        rmdir /Users 2>/dev/null
-    fi
-    if [[ ${_e2e_created_run_sshd:-false} == true ]]; then
-        rmdir /run/sshd 2>/dev/null
-    fi
-    _e2e_created_run_sshd=false
-    _e2e_mounts=()
-    _e2e_created_users=false
+    for ((i = ${#_e2e_created[@]} - 1; i >= 0; i--)); do
+        rmdir "${_e2e_created[i]}" 2>/dev/null
+    done
+    _e2e_mounts=() _e2e_created=()
 }

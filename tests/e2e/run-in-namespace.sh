@@ -1,10 +1,7 @@
 #!/bin/bash
-# Runs CMD... in the end-to-end environment (see environment.sh for what it holds and the
-# TOLLVANE_E2E_* variables CMD finds), inside a private mount namespace, and exits with CMD's
-# status. Needs root, /dev/fuse, unshare, sshd and Debian's sshfs, and TOLLVANE_COMPAT_DIR naming
-# the directory with tollvane-sshfs and tollvane-diskutil. Without them it says why and exits 77
+# Runs CMD... in the end-to-end environment of environment.sh, inside a private mount namespace,
+# and exits with CMD's status. Where the environment cannot be built it says why and exits 77
 # (skipped), or 1 when CI=true.
-#
 #   TOLLVANE_COMPAT_DIR=build/compat tests/e2e/run-in-namespace.sh build/tests/e2e/tst_compat
 set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -14,26 +11,15 @@ if [[ ${1:-} == --inside ]]; then
     shift
     trap e2e_teardown EXIT
     trap 'exit 130' INT TERM
-    if ! e2e_setup; then
-        echo "e2e: the environment could not be set up" >&2
-        exit 1
-    fi
+    e2e_setup || { echo "e2e: the environment could not be set up" >&2; exit 1; }
     "$@"
     exit $?
 fi
-
-if [[ $# == 0 ]]; then
-    echo "usage: $0 CMD [ARG...]" >&2
-    exit 2
-fi
+[[ $# != 0 ]] || { echo "usage: $0 CMD [ARG...]" >&2; exit 2; }
 if ! reason=$(e2e_check); then
-    if [[ ${CI:-} == true ]]; then
-        echo "FAIL: end-to-end environment unavailable under CI: $reason"
-        exit 1
-    fi
+    [[ ${CI:-} == true ]] && { echo "FAIL: end-to-end environment unavailable under CI: $reason"; exit 1; }
     echo "SKIP: end-to-end environment unavailable: $reason"
     exit 77
 fi
-TOLLVANE_COMPAT_DIR=$(cd "$TOLLVANE_COMPAT_DIR" && pwd)
-export TOLLVANE_COMPAT_DIR
+export TOLLVANE_COMPAT_DIR=$(cd "$TOLLVANE_COMPAT_DIR" && pwd)
 exec /usr/bin/unshare -m --propagation private "$here/run-in-namespace.sh" --inside "$@"

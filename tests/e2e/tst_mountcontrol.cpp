@@ -7,7 +7,6 @@
 #include "mount/Tollvane.h"
 #include "platform/FileSystem.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -16,8 +15,6 @@
 #include <QTest>
 
 #include <csignal>
-#include <cstdio>
-#include <cstdlib>
 #include <future>
 
 using namespace Qt::StringLiterals;
@@ -56,15 +53,6 @@ QString reachableBlock(const QString& host)
            "\n    StrictHostKeyChecking no\n    UserKnownHostsFile /dev/null\n    LogLevel ERROR\n"_L1;
 }
 
-std::shared_ptr<SSHFSServer> serverNamed(const Tollvane& coordinator, const QString& host)
-{
-    for (const auto& s : coordinator.config->servers) {
-        if (s->host == host)
-            return s;
-    }
-    return nullptr;
-}
-
 QStringList filesUnder(const QString& root)
 {
     QStringList files;
@@ -99,12 +87,14 @@ class TestMountControl : public QObject
 
     FakePlatform fakes_;
     std::unique_ptr<Tollvane> coordinator_;
-    std::atomic<int> ended_ = 0; // commands that have exited
+    LockedLines ended_; // the command lines of the commands that have exited
 
     std::shared_ptr<SSHFSServer> server(const QString& host)
     {
-        if (auto s = serverNamed(*coordinator_, host))
-            return s;
+        for (const auto& s : coordinator_->config->servers) {
+            if (s->host == host)
+                return s;
+        }
         qFatal("no host %s in the configuration", qPrintable(host));
     }
 
@@ -159,7 +149,7 @@ private Q_SLOTS:
                               : u"echo 'client: statfs answered' >&2; "
                                 "head -c 20000000 /dev/zero | tr '\\0' x | fold -w 1000 >&2"_s},
                 out);
-            ++ended_;
+            ended_.append(line);
             return started;
         };
         coordinator_ = std::make_unique<Tollvane>(env("TOLLVANE_E2E_CONFIG"), fakes_.platform());
@@ -297,71 +287,14 @@ private Q_SLOTS:
             }
             return bytes;
         };
-        const int endedBefore = ended_;
         auto s = server(u"chatty"_s);
         pressMount(s);
         QTRY_VERIFY_WITH_TIMEOUT(!s->handling, patience);
-        QTRY_COMPARE_WITH_TIMEOUT(ended_.load(), endedBefore + 2, 4 * patience);
+        QTRY_COMPARE_WITH_TIMEOUT(ended_().filter("chatty"_L1).size(), 2, 4 * patience);
         QCOMPARE(fillerBytes(), qsizetype(20000000));
         QCOMPARE(fakes_.alert->shown().size(), hostileNames().size() + 2);
     }
-
-    // The volume outlives the process that mounted it.
-    void volumeOutlivesTheApplication()
-    {
-        QProcess helper;
-        helper.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        helper.start(QCoreApplication::applicationFilePath(), {u"--mount-and-exit"_s, u"r1"_s});
-        QVERIFY(helper.waitForFinished(patience));
-        QCOMPARE(helper.exitCode(), 0);
-        auto s = server(u"r1"_s);
-        QVERIFY(s->isMounted());
-        const QStringList remote = filesUnder(env("TOLLVANE_E2E_REMOTE"));
-        for (int round = 0; round < 3; ++round) { // each request makes the client write
-            QCOMPARE(filesUnder(s->path), remote);
-            QFile file(s->path + "/Documents/shopping list.txt"_L1);
-            QVERIFY(file.open(QIODevice::ReadOnly));
-            QCOMPARE(file.readAll(), QByteArray("milk\neggs\nbread\n"));
-            QTest::qWait(200);
-        }
-        QVERIFY(unmount(s));
-    }
 };
 
-// Mounts one host with the real platform, waits for the confirmation and exits at once, as an
-// application that quits with a volume mounted.
-static int mountAndExit(const QString& host)
-{
-    int argc = 1;
-    char name[] = "mount-and-exit";
-    char* argv[] = {name, nullptr};
-    QCoreApplication app(argc, argv);
-    Tollvane coordinator(qEnvironmentVariable("TOLLVANE_E2E_CONFIG"));
-    const auto target = serverNamed(coordinator, host);
-    if (!target)
-        return 2;
-    const auto token =
-        NotificationCenter::defaultCenter().addObserver(Tollvane::reloadServers, [&] {
-            if (!target->handling)
-                app.exit(target->isMounted() ? 0 : 1);
-        });
-    target->createMountPoint();
-    coordinator.scheduleCommand(target, true, true);
-    const int status = app.exec();
-    NotificationCenter::defaultCenter().removeObserver(token);
-    // Like the application: leave without tearing down the library state that the job threads,
-    // still serving the mount, are using.
-    std::fflush(nullptr);
-    std::_Exit(status);
-}
-
-int main(int argc, char** argv)
-{
-    if (argc == 3 && qstrcmp(argv[1], "--mount-and-exit") == 0)
-        return mountAndExit(QString::fromLocal8Bit(argv[2]));
-    QCoreApplication app(argc, argv);
-    TestMountControl test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+QTEST_GUILESS_MAIN(TestMountControl)
 #include "tst_mountcontrol.moc"
