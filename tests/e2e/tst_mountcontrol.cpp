@@ -3,7 +3,6 @@
 // drives it.
 
 #include "Fakes.h"
-#include "PrivateMounts.h"
 #include "mount/Tollvane.h"
 #include "platform/FileSystem.h"
 
@@ -111,9 +110,7 @@ class TestMountControl : public QObject
     bool mount(const std::shared_ptr<SSHFSServer>& s)
     {
         pressMount(s);
-        if (!QTest::qWaitFor([&] { return !s->handling; }, patience))
-            return false;
-        return s->isMounted();
+        return QTest::qWaitFor([&] { return !s->handling; }, patience) && s->isMounted();
     }
 
     bool unmount(const std::shared_ptr<SSHFSServer>& s)
@@ -225,19 +222,11 @@ private Q_SLOTS:
         QVERIFY(!FileSystem::exists(s->path));
     }
 
-    // Removing a mount point never reaches into a volume still mounted there, nor below it.
+    // Removing a mount point never reaches into a volume mounted below it (the volume on the mount
+    // point itself is tst_mountpoints' case).
     void removalGuard()
     {
-        auto s = server(u"reachable"_s);
-        QVERIFY(mount(s));
         const QStringList remote = filesUnder(env("TOLLVANE_E2E_REMOTE"));
-        s->removeMountPoint();
-        QVERIFY(s->isMounted());
-        QCOMPARE(filesUnder(env("TOLLVANE_E2E_REMOTE")), remote);
-        QCOMPARE(filesUnder(s->path), remote);
-        QVERIFY(unmount(s));
-
-        // A volume mounted inside another host's mount point.
         auto outer = server(u"nest"_s);
         outer->createMountPoint();
         const QString inner = outer->path + "/inner"_L1;
