@@ -10,12 +10,6 @@
 #include <QTest>
 #include <QTimer>
 
-#include <csignal>
-#include <cstring>
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
-
 using namespace Qt::StringLiterals;
 
 // The application's life: launching, activation, closing the window. Runs in a private mount
@@ -84,48 +78,5 @@ private Q_SLOTS:
     }
 };
 
-// A private X server, pointed at before the application connects; its pid, or -1 without one.
-// Xvfb names its display on fd 3 once it accepts clients.
-static pid_t startXvfb()
-{
-    int pipe[2];
-    if (::pipe2(pipe, O_CLOEXEC) != 0)
-        return -1;
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(pipe[1], 3); // a new descriptor: open across exec
-        ::execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", "3", "-nolisten", "tcp", nullptr);
-        ::_exit(127);
-    }
-    ::close(pipe[1]);
-    char display[32] = ":";
-    pollfd ready{pipe[0], POLLIN, 0};
-    const bool named = pid > 0 && ::poll(&ready, 1, 10000) == 1 &&
-                       ::read(pipe[0], display + 1, sizeof display - 2) > 1;
-    ::close(pipe[0]);
-    if (!named) {
-        if (pid > 0)
-            ::kill(pid, SIGKILL);
-        return -1;
-    }
-    display[strcspn(display, "\n")] = 0;
-    ::setenv("DISPLAY", display, 1);
-    ::setenv("QT_QPA_PLATFORM", "xcb", 1);
-    return pid;
-}
-
-int main(int argc, char** argv)
-{
-    const pid_t xvfb = startXvfb();
-    int status = 0;
-    {
-        QApplication app(argc, argv);
-        TestAppDelegate test;
-        status = QTest::qExec(&test, argc, argv);
-    }
-    if (xvfb > 0)
-        ::kill(xvfb, SIGTERM);
-    return status;
-}
-
+QTEST_MAIN(TestAppDelegate)
 #include "tst_appdelegate.moc"
