@@ -1,7 +1,8 @@
 #include "catalogue/SSHFSServer.h"
 
 #include "catalogue/Graphemes.h"
-#include "mount/Tollvane.h"
+#include "catalogue/MountRequests.h"
+#include "platform/ModalAlert.h"
 #include "platform/FileSystem.h"
 #include "platform/UserAccount.h"
 
@@ -21,7 +22,7 @@ SSHFSServer::SSHFSServer(const QString& block)
         if (words.size() < 2 || text.text(words[0]).toLower() != "host"_L1)
             continue;
         host = text.text(words[1]);
-        path = "/Users/"_L1 + UserAccount::loginName() + "/Volumes/"_L1 + host;
+        path = UserAccount::userFolder() + "/Volumes/"_L1 + host;
     }
 }
 
@@ -30,27 +31,32 @@ bool SSHFSServer::isMounted()
     return FileSystem::isMountRoot(path);
 }
 
+// The mount point is the volumes folder followed by the host; the host is walked down from there,
+// so that a name like ".." or "a/b" below a mounted "a" can never reach outside a mount point of
+// its own.
+QString SSHFSServer::volumesFolder() const
+{
+    if (host.isEmpty() || !path.endsWith(u'/' + host))
+        return {};
+    return path.chopped(host.size() + 1);
+}
+
 void SSHFSServer::createMountPoint()
 {
-    FileSystem::createDirectory(path);
+    FileSystem::createDirectoryBelow(volumesFolder(), host);
 }
 
 void SSHFSServer::removeMountPoint()
 {
-    FileSystem::removeItem(path);
+    FileSystem::removeItemBelow(volumesFolder(), host);
 }
 
-void SSHFSServer::showConnectionError()
-{
-    showConnectionError(Tollvane::shared());
-}
-
-void SSHFSServer::showConnectionError(Tollvane& coordinator)
+void SSHFSServer::showConnectionError(MountRequests& coordinator)
 {
     // An entry that is not owned by a shared pointer is handed on without taking ownership.
     std::shared_ptr<SSHFSServer> self = weak_from_this().lock();
     if (!self)
         self = std::shared_ptr<SSHFSServer>(std::shared_ptr<SSHFSServer>(), this);
     coordinator.scheduleCommand(self, false, true);
-    coordinator.platform().alert->runModal(u"Error"_s, "Couldn't connect to "_L1 + host);
+    coordinator.alert().runModal(u"Error"_s, "Couldn't connect to "_L1 + host);
 }

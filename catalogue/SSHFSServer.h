@@ -4,7 +4,7 @@
 
 #include <memory>
 
-class Tollvane;
+class MountRequests;
 
 // One host entry: one block of the SSH configuration, shared by the catalogue, the window and the
 // jobs that mount or unmount it.
@@ -20,12 +20,16 @@ public:
     // True when `path` is the root directory of a mounted volume. Answers at once, even when the
     // file system behind the volume has stopped answering.
     bool isMounted();
-    // Creates the mount point with its missing parents; failures are dropped.
+    // Creates the mount point with its missing parents; failures are dropped. Both act only on a
+    // mount point inside the volumes folder: no "." or ".." in the host name, and no symbolic
+    // link nor mounted volume on the way down to it.
     void createMountPoint();
     // Removes the mount point and what it holds, but never anything inside a mounted volume.
     void removeMountPoint();
-    // After a failed connection: unmount with the busy mark, then the modal "Error" alert.
-    void showConnectionError();
-    // The same on a given coordinator (the one whose job saw the failure).
-    void showConnectionError(Tollvane& coordinator);
+    // After a failed connection: asks the coordinator whose job saw the failure for an unmount
+    // with the busy mark, then shows its modal "Error" alert.
+    void showConnectionError(MountRequests& coordinator);
+
+private:
+    QString volumesFolder() const;
 };

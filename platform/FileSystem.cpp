@@ -1,6 +1,7 @@
 #include "platform/FileSystem.h"
 
-#include <QDir>
+#include "platform/PathGuard.h"
+
 #include <QFile>
 
 #include <dirent.h>
@@ -20,60 +21,56 @@ QByteArray encode(const QString& path)
     return QFile::encodeName(path);
 }
 
-bool hasMountRootAttribute(const struct statx& info)
-{
-    return (info.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) &&
-           (info.stx_attributes & STATX_ATTR_MOUNT_ROOT);
-}
-
-bool isMountRootAt(int dirfd, const char* name, int flags)
-{
-    struct statx info = {};
-    return ::statx(dirfd, name, flags | kNoWait, 0, &info) == 0 && hasMountRootAttribute(info);
-}
-
 // Opens a directory for removal of its contents, refusing symbolic links and mount roots. The
 // mount check is made on the opened descriptor, so a mount that appears meanwhile is not entered.
 int openPlainDirectory(int dirfd, const char* name)
 {
     const int fd = ::openat(dirfd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd >= 0 && isMountRootAt(fd, "", AT_EMPTY_PATH)) {
+    if (fd >= 0 && PathGuard::isMountRoot(fd, "", AT_EMPTY_PATH)) {
         ::close(fd);
         return -1;
     }
     return fd;
 }
 
-void removeContents(int dirfd)
+// Removes `name` in `dirfd`: a file or link at once, a directory with what it holds, but never a
+// mount root nor anything below one.
+void removeAt(int dirfd, const char* name)
 {
-    const int listing = ::dup(dirfd);
-    if (listing < 0)
+    struct statx info = {};
+    if (::statx(dirfd, name, AT_SYMLINK_NOFOLLOW | kNoWait, STATX_TYPE, &info) != 0 ||
+        PathGuard::isMountRoot(dirfd, name, AT_SYMLINK_NOFOLLOW))
         return;
-    DIR* dir = ::fdopendir(listing);
-    if (!dir) {
-        ::close(listing);
+    if (!S_ISDIR(info.stx_mode)) {
+        ::unlinkat(dirfd, name, 0);
         return;
     }
-    while (dirent* entry = ::readdir(dir)) {
-        const char* name = entry->d_name;
-        if (qstrcmp(name, ".") == 0 || qstrcmp(name, "..") == 0)
-            continue;
-        struct statx info = {};
-        if (::statx(dirfd, name, AT_SYMLINK_NOFOLLOW | kNoWait, STATX_TYPE, &info) != 0 ||
-            hasMountRootAttribute(info))
-            continue;
-        if (S_ISDIR(info.stx_mode)) {
-            const int child = openPlainDirectory(dirfd, name);
-            if (child < 0)
-                continue;
-            removeContents(child);
-            ::close(child);
-            ::unlinkat(dirfd, name, AT_REMOVEDIR);
-        } else {
-            ::unlinkat(dirfd, name, 0);
+    const int fd = openPlainDirectory(dirfd, name);
+    if (fd < 0)
+        return;
+    const int listing = ::dup(fd);
+    if (DIR* dir = listing < 0 ? nullptr : ::fdopendir(listing)) {
+        while (const dirent* entry = ::readdir(dir)) {
+            if (qstrcmp(entry->d_name, ".") != 0 && qstrcmp(entry->d_name, "..") != 0)
+                removeAt(fd, entry->d_name);
         }
+        ::closedir(dir);
+    } else if (listing >= 0) {
+        ::close(listing);
     }
-    ::closedir(dir);
+    ::close(fd);
+    ::unlinkat(dirfd, name, AT_REMOVEDIR);
+}
+
+// The folder that holds `relative` below `root`, or -1 when the way there is not safe.
+int openParent(const QString& root, const QString& relative, bool create, std::string& last)
+{
+    const QByteArray base = encode(root);
+    const auto parts = PathGuard::split(encode(relative).toStdString());
+    if (base.isNull() || !parts)
+        return -1;
+    last = parts->back();
+    return PathGuard::openParent(base.toStdString(), *parts, create);
 }
 
 } // namespace
@@ -81,35 +78,27 @@ void removeContents(int dirfd)
 bool FileSystem::isMountRoot(const QString& path)
 {
     const QByteArray name = encode(path);
-    return !name.isNull() && isMountRootAt(AT_FDCWD, name.constData(), 0);
+    return !name.isNull() && PathGuard::isMountRoot(AT_FDCWD, name.constData(), 0);
 }
 
-void FileSystem::createDirectory(const QString& path)
+void FileSystem::createDirectoryBelow(const QString& root, const QString& relative)
 {
-    if (!encode(path).isNull())
-        QDir().mkpath(path);
+    std::string last;
+    const int parent = openParent(root, relative, true, last);
+    if (parent < 0)
+        return;
+    ::mkdirat(parent, last.c_str(), 0777);
+    ::close(parent);
 }
 
-void FileSystem::removeItem(const QString& path)
+void FileSystem::removeItemBelow(const QString& root, const QString& relative)
 {
-    const QByteArray name = encode(path);
-    if (name.isNull())
+    std::string last;
+    const int parent = openParent(root, relative, false, last);
+    if (parent < 0)
         return;
-    struct statx info = {};
-    if (::statx(AT_FDCWD, name.constData(), AT_SYMLINK_NOFOLLOW | kNoWait, STATX_TYPE, &info) !=
-            0 ||
-        hasMountRootAttribute(info))
-        return;
-    if (!S_ISDIR(info.stx_mode)) {
-        ::unlink(name.constData());
-        return;
-    }
-    const int fd = openPlainDirectory(AT_FDCWD, name.constData());
-    if (fd < 0)
-        return;
-    removeContents(fd);
-    ::close(fd);
-    ::rmdir(name.constData());
+    removeAt(parent, last.c_str());
+    ::close(parent);
 }
 
 bool FileSystem::exists(const QString& path)
