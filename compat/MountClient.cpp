@@ -1,10 +1,10 @@
 #include "MountClient.h"
 
-#include "MountTable.h"
+#include "MountPoint.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <thread>
 #include <utility>
@@ -12,7 +12,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/signalfd.h>
@@ -24,8 +23,6 @@
 extern char** environ;
 
 namespace {
-
-constexpr const char* realClient = "/usr/bin/sshfs";
 
 // Text of ours that names the host, unless the name itself holds a phrase the application reacts
 // to.
@@ -40,17 +37,17 @@ std::string mention(const std::string& text)
 // the configuration the application lists (an absolute path: sshfs changes directory first).
 std::vector<std::string> clientArguments(const MountClient::Request& args)
 {
-    std::vector<std::string> result = {realClient, "-f", "-o", "debug"};
-    if (const passwd* user = getpwuid(geteuid())) {
-        const std::string config = std::string("/Users/") + user->pw_name + "/.ssh/config";
-        struct stat st;
-        if (stat(config.c_str(), &st) == 0)
-            result.insert(result.end(), {"-F", config});
-    }
+    std::vector<std::string> result = {MountClient::realClient, "-f", "-o", "debug"};
+    const std::string config = MountPoint::userFolder() + "/.ssh/config";
+    struct stat st;
+    if (std::find(args.passed.begin(), args.passed.end(), "-F") == args.passed.end() &&
+        stat(config.c_str(), &st) == 0)
+        result.insert(result.end(), {"-F", config});
     for (const std::string& option : args.options) {
         if (option != "debug")
             result.insert(result.end(), {"-o", option});
     }
+    result.insert(result.end(), args.passed.begin(), args.passed.end());
     result.insert(result.end(), {"--", args.remote, args.mountPoint});
     return result;
 }
@@ -127,6 +124,10 @@ int MountClient::run()
     // ssh would read such a name as an option (ProxyCommand runs a command).
     if (host_[0] == '-')
         return refuse("a host name must not begin with \"-\"");
+    std::string why;
+    target_ = MountPoint::resolve(args_.mountPoint, why);
+    if (target_.empty())
+        return refuse(why);
     if (!start())
         return refuse(std::string("cannot run ") + realClient + ": " + std::strerror(errno));
     return loop();
@@ -141,9 +142,6 @@ int MountClient::refuse(const std::string& reason)
 
 bool MountClient::start()
 {
-    char resolved[PATH_MAX];
-    target_ = realpath(args_.mountPoint.c_str(), resolved) ? std::string(resolved)
-                                                           : absolute(args_.mountPoint);
     // Opened before the client starts, so that its mount cannot slip by unseen.
     mountinfo_ = open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
     MountTable table;
@@ -190,20 +188,12 @@ bool MountClient::start()
         argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
     const int error =
-        posix_spawn(&client_, realClient, &actions, &attributes, argv.data(), environ);
+        posix_spawn(&client_, MountClient::realClient, &actions, &attributes, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     close(output[1]);
     errno = error;
     return error == 0;
-}
-
-std::string MountClient::absolute(const std::string& path)
-{
-    if (path.starts_with('/'))
-        return MountTable::normalise(path);
-    char cwd[PATH_MAX];
-    return MountTable::normalise(std::string(getcwd(cwd, sizeof cwd) ? cwd : "/") + "/" + path);
 }
 
 int MountClient::loop()
@@ -213,9 +203,10 @@ int MountClient::loop()
     // A client whose statvfs failed but which stays is asked to go.
     constexpr int lingerMilliseconds = 2000;
     for (;;) {
+        const bool watchTable = state_ == State::Waiting || reaper_.wantsTable();
         std::array<pollfd, 4> fds = {{
             {clientOutput_, POLLIN, 0},
-            {state_ == State::Waiting ? mountinfo_ : -1, POLLPRI, 0},
+            {watchTable ? mountinfo_ : -1, POLLPRI, 0},
             {probeResult_, POLLIN, 0},
             {signals_, POLLIN, 0},
         }};
@@ -224,14 +215,20 @@ int MountClient::loop()
             timeout = drainMilliseconds;
         else if (state_ == State::Failing && !terminated_)
             timeout = lingerMilliseconds;
+        else if (state_ == State::Confirmed)
+            timeout = reaper_.timeout();
         const int ready = poll(fds.data(), fds.size(), timeout);
         if (ready < 0 && errno == EINTR)
             continue;
+        if (const int signal = clientStatus_ ? 0 : reaper_.due())
+            kill(client_, signal);
         if (ready == 0) {
             if (clientStatus_)
                 break;
-            kill(client_, SIGTERM);
-            terminated_ = true;
+            if (state_ == State::Failing && !terminated_) {
+                kill(client_, SIGTERM);
+                terminated_ = true;
+            }
             continue;
         }
         if (fds[0].revents && !output_.readFrom(clientOutput_)) {
@@ -259,9 +256,14 @@ void MountClient::lookForMount()
     MountTable table;
     if (!table.read(mountinfo_))
         return;
+    if (state_ != State::Waiting) {
+        reaper_.tableChanged(table);
+        return;
+    }
     for (const auto& entry : table.at(target_)) {
         if (!earlierMounts_.contains(entry.id)) {
             state_ = State::Probing;
+            probed_ = entry;
             std::thread(probe, target_, entry.id, probeWrite_).detach();
             return;
         }
@@ -276,6 +278,7 @@ void MountClient::takeProbe()
     if (answer.result == Probe::Answered && !clientStatus_) {
         state_ = State::Confirmed;
         out_.write("sshfs: statfs on " + target_ + " answered: mounted");
+        reaper_.watch(probed_.id, probed_.minor);
         return;
     }
     state_ = State::Failing;

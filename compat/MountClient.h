@@ -1,7 +1,10 @@
 #pragma once
 
 #include "ClientOutput.h"
+#include "ClientReaper.h"
 #include "LineWriter.h"
+
+#include "MountTable.h"
 
 #include <optional>
 #include <set>
@@ -16,9 +19,12 @@
 class MountClient
 {
 public:
+    static constexpr const char* realClient = "/usr/bin/sshfs";
+
     struct Request
     {
         std::vector<std::string> options; // for the real client, without volname/volicon
+        std::vector<std::string> passed;  // other options, for the real client as they are
         std::string remote;               // host:dir
         std::string mountPoint;
     };
@@ -33,7 +39,6 @@ private:
 
     int refuse(const std::string& reason);
     bool start();
-    static std::string absolute(const std::string& path);
     int loop();
     void lookForMount();
     void takeProbe();
@@ -46,6 +51,8 @@ private:
     std::string host_;
     std::string target_; // the mount point as the mount table will show it
     std::set<unsigned long> earlierMounts_;
+    MountTable::Entry probed_; // the new mount
+    ClientReaper reaper_;
     int mountinfo_ = -1;
     int signals_ = -1;
     int clientOutput_ = -1;

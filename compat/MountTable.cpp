@@ -1,5 +1,6 @@
 #include "MountTable.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 
@@ -78,8 +79,11 @@ void MountTable::parse(std::string_view text)
             ++separator;
         if (separator + 1 >= f.size())
             continue;
-        entries_.push_back(
-            {number(f[0]), number(f[1]), unescape(f[4]), std::string(f[separator + 1])});
+        const std::string_view device = f[2];
+        entries_.push_back({number(f[0]),
+                            unsigned(number(device.substr(std::min(device.find(':') + 1,
+                                                                   device.size())))),
+                            unescape(f[4]), std::string(f[separator + 1])});
     }
 }
 
@@ -91,6 +95,12 @@ std::vector<MountTable::Entry> MountTable::at(std::string_view path) const
             result.push_back(entry);
     }
     return result;
+}
+
+bool MountTable::contains(unsigned long id) const
+{
+    return std::any_of(entries_.begin(), entries_.end(),
+                       [id](const Entry& entry) { return entry.id == id; });
 }
 
 std::string MountTable::unescape(std::string_view field)

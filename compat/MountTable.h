@@ -12,7 +12,7 @@ public:
     struct Entry
     {
         unsigned long id = 0;
-        unsigned long parentId = 0;
+        unsigned minor = 0;     // of the device: names a FUSE connection in fusectl
         std::string mountPoint; // unescaped
         std::string type;       // e.g. "fuse.sshfs", "tmpfs"
     };
@@ -23,7 +23,8 @@ public:
     bool readSelf();
     void parse(std::string_view text);
 
-    const std::vector<Entry>& entries() const { return entries_; }
+    // Whether the mount `id` is still in the table.
+    bool contains(unsigned long id) const;
     // The mounts on `path` (compared as text, so `path` must be absolute and normalised), in the
     // order they were stacked: the last one is on top.
     std::vector<Entry> at(std::string_view path) const;

@@ -1,11 +1,12 @@
 // "/usr/sbin/diskutil unmountDisk force PATH": takes every volume off PATH, also a busy one and one
 // whose FUSE daemon no longer answers. The path itself is never looked up (a stopped daemon would
-// hang us): the mount table alone decides, and the unmounts are lazy.
+// hang us), only the folder that holds it: the mount table alone decides, and the unmounts are
+// lazy.
 
+#include "MountPoint.h"
 #include "MountTable.h"
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -63,14 +64,10 @@ int main(int argc, char** argv)
         std::string_view(argv[2]) != "force")
         return usage();
     const std::string given = argv[3];
-    std::string path = given;
-    if (!path.starts_with('/')) {
-        char cwd[PATH_MAX];
-        if (!getcwd(cwd, sizeof cwd))
-            return failed(given, std::strerror(errno));
-        path = std::string(cwd) + "/" + path;
-    }
-    path = MountTable::normalise(path);
+    std::string why;
+    const std::string path = MountPoint::resolve(given, why);
+    if (path.empty())
+        return failed(given, why);
 
     for (int round = 0; round <= maxUnmounts; ++round) {
         MountTable table;
