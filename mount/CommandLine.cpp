@@ -32,7 +32,7 @@ QString CommandLine::shellWord(const QString& text)
 
 QString CommandLine::volumeIconPath()
 {
-    return "/Users/"_L1 + UserAccount::loginName() +
+    return UserAccount::userFolder() +
            "/Library/Application\\ Support/Tollvane/VolumeIcon.icns"_L1;
 }
 

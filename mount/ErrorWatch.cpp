@@ -1,6 +1,6 @@
 #include "mount/ErrorWatch.h"
 
-#include <QStringDecoder>
+#include "platform/StrictUtf8.h"
 
 #include <optional>
 
@@ -25,12 +25,10 @@ ErrorWatch::Reading ErrorWatch::read(const QByteArray& chunk)
         watching_ = false;
         return reading;
     }
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
-                                                     QStringDecoder::Flag::ConvertInitialBom);
-    const QString text = decoder(chunk);
-    if (decoder.hasError())
+    const std::optional<QString> text = StrictUtf8::decode(chunk);
+    if (!text)
         return reading;
-    reading.lines = text.split(u'\n', Qt::SkipEmptyParts);
+    reading.lines = text->split(u'\n', Qt::SkipEmptyParts);
     if (!watching_)
         return reading;
     for (const QString& line : reading.lines) {

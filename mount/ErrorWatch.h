@@ -27,7 +27,6 @@ public:
     // still judged; later chunks give lines only.
     Reading read(const QByteArray& chunk);
 
-    bool watching() const { return watching_; }
     // Whether a hit was seen: the command was confirmed or refused.
     bool decided() const { return decided_; }
 

@@ -2,11 +2,11 @@
 
 #include "mount/CommandJob.h"
 #include "platform/NotificationCenter.h"
+#include "platform/StrictUtf8.h"
 #include "platform/UserAccount.h"
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QStringDecoder>
 #include <QThread>
 
 using namespace Qt::StringLiterals;
@@ -20,7 +20,7 @@ Tollvane& Tollvane::shared()
 
 QString Tollvane::configurationPath()
 {
-    return "/Users/"_L1 + UserAccount::loginName() + "/.ssh/config"_L1;
+    return UserAccount::userFolder() + "/.ssh/config"_L1;
 }
 
 Tollvane::Tollvane(const QString& file, Platform platform, QObject* parent)
@@ -47,13 +47,10 @@ void Tollvane::loadConfig()
     const QByteArray bytes = input.readAll();
     if (input.error() != QFileDevice::NoError)
         return;
-    // Strict: any invalid sequence rejects the whole file. A byte order mark stays in the text.
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
-                                                     QStringDecoder::Flag::ConvertInitialBom);
-    const QString text = decoder(bytes);
-    if (decoder.hasError())
+    const std::optional<QString> text = StrictUtf8::decode(bytes);
+    if (!text)
         return;
-    auto parsed = std::make_shared<SSHFSConfig>(text);
+    auto parsed = std::make_shared<SSHFSConfig>(*text);
     parsed->parseServers();
     config = std::move(parsed);
     postReloadServers();
@@ -82,11 +79,12 @@ void Tollvane::scheduleCommand(std::shared_ptr<SSHFSServer> server, bool mount, 
     if (pending.empty())
         unmounts_.remove(server->path);
 
+    // The coordinator outlives its jobs: the application's is never destroyed.
     context_->platform.backgroundQueue->async(
-        [context = context_, server, mount, handling, before = std::move(before), finished] {
+        [this, server, mount, handling, before = std::move(before), finished] {
             for (const auto& unmount : before)
                 unmount.wait();
-            CommandJob(context, mount, server, handling).run();
+            runCommand(mount, server, handling);
             if (finished)
                 finished->set_value();
         });

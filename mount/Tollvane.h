@@ -1,5 +1,6 @@
 #pragma once
 
+#include "catalogue/MountRequests.h"
 #include "catalogue/SSHFSConfig.h"
 #include "catalogue/SSHFSServer.h"
 #include "platform/Platform.h"
@@ -19,7 +20,7 @@ class CommandJob;
 // The one coordinator of the process: it owns the host catalogue, read once from the user's SSH
 // configuration, and runs the mount and unmount jobs. Every change of the host list or of a mount
 // state is announced with the notification "reloadServers".
-class Tollvane : public QObject
+class Tollvane : public QObject, public MountRequests
 {
     Q_OBJECT
 
@@ -45,7 +46,7 @@ public:
 
     // Main thread. Marks the host busy when asked, posts "reloadServers", queues the job and
     // returns at once. A mount waits for the unmounts of its mount point queued before it.
-    void scheduleCommand(std::shared_ptr<SSHFSServer> server, bool mount, bool handling);
+    void scheduleCommand(std::shared_ptr<SSHFSServer> server, bool mount, bool handling) override;
     // The job: runs the command and watches its standard error until the process has exited.
     void runCommand(bool mount, std::shared_ptr<SSHFSServer> server, bool handling);
     // Main thread, after an unmount that set the busy mark: removes the mount point, clears the
@@ -53,6 +54,7 @@ public:
     void finishUnmount(std::shared_ptr<SSHFSServer> server);
 
     const Platform& platform() const { return context_->platform; }
+    ModalAlert& alert() const override { return *context_->platform.alert; }
 
     static void postReloadServers();
 

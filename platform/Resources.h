@@ -2,8 +2,8 @@
 
 #include <QString>
 
-// The files the application carries: compiled into the executable as Qt resources, or installed
-// in its share folder. Looked up as "name.extension".
+// The files the application carries, compiled into the executable as Qt resources. Looked up as
+// "name.extension".
 class Resources
 {
 public:

@@ -28,6 +28,11 @@ QString UserAccount::loginName()
     return name;
 }
 
+QString UserAccount::userFolder()
+{
+    return QLatin1String("/Users/") + loginName();
+}
+
 QString UserAccount::homeDirectory()
 {
     return passwordField(&passwd::pw_dir);
