@@ -28,7 +28,7 @@ SSHFSServer::SSHFSServer(const QString& block)
 
 bool SSHFSServer::isMounted()
 {
-    return FileSystem::isMountRoot(path);
+    return FileSystem::isMountRootBelow(volumesFolder(), host);
 }
 
 // The mount point is the volumes folder followed by the host; the host is walked down from there,

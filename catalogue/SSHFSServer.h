@@ -18,7 +18,8 @@ public:
     bool handling = false; // busy mark; written on the main thread only
 
     // True when `path` is the root directory of a mounted volume. Answers at once, even when the
-    // file system behind the volume has stopped answering.
+    // file system behind the volume has stopped answering. A host name with "." or ".." in it
+    // has no mount point of its own, and is never mounted.
     bool isMounted();
     // Creates the mount point with its missing parents; failures are dropped. Both act only on a
     // mount point inside the volumes folder: no "." or ".." in the host name, and no symbolic

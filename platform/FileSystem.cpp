@@ -81,6 +81,12 @@ bool FileSystem::isMountRoot(const QString& path)
     return !name.isNull() && PathGuard::isMountRoot(AT_FDCWD, name.constData(), 0);
 }
 
+bool FileSystem::isMountRootBelow(const QString& root, const QString& relative)
+{
+    return PathGuard::split(encode(relative).toStdString()) &&
+           isMountRoot(root + u'/' + relative);
+}
+
 void FileSystem::createDirectoryBelow(const QString& root, const QString& relative)
 {
     std::string last;

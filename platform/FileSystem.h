@@ -10,6 +10,9 @@ public:
     // True when `path` exists and is the root of a mounted file system. Never waits on the file
     // system behind a mount, so it answers at once even when a FUSE daemon has stopped.
     static bool isMountRoot(const QString& path);
+    // The same for `relative` below `root`, and false when `relative` has an empty, "." or ".."
+    // part: such a path is no place of its own below the root.
+    static bool isMountRootBelow(const QString& root, const QString& relative);
     // Creates the directory `relative` below `root`, with its missing parents (the root's too).
     // Does nothing unless the way down is safe (see PathGuard).
     static void createDirectoryBelow(const QString& root, const QString& relative);

@@ -30,7 +30,7 @@ fi
 # show search and filter; "photos" is the demo sshd under a second name.
 source "$root/tests/e2e/environment.sh"
 e2e_add_config_block "Host photos" "    HostName 127.0.0.1" "    Port $TOLLVANE_E2E_PORT" \
-    "    User $TOLLVANE_E2E_LOGIN" "    IdentityFile $TOLLVANE_E2E_KEY" \
+    "    User $(id -un)" "    IdentityFile $TOLLVANE_E2E_KEY" \
     "    StrictHostKeyChecking no" "    UserKnownHostsFile /dev/null" "    LogLevel ERROR"
 for host in db1 mydb DB2 backup-server; do
     e2e_add_config_block "Host $host" "    HostName $host.invalid"
@@ -55,7 +55,7 @@ for _ in {1..100}; do
 done
 echo "demo: no display; driving the window on a private X server ($display)"
 status=0
-DISPLAY=$display QT_QPA_PLATFORM=xcb "$root/build/demo/tests/demo/tollvane-demo-driver" "$shots" ||
+DISPLAY=$display QT_QPA_PLATFORM=xcb "$root/build/demo/scripts/demo/tollvane-demo-driver" "$shots" ||
     status=$?
 echo "demo: screenshots are in $shots"
 exit $status

@@ -1,14 +1,15 @@
-# The environment in which the end-to-end tests (and the demo) run: source this file, then call
-# e2e_check, and inside a private mount namespace (unshare -m --propagation private) e2e_setup
-# and, at the end, e2e_teardown. run-in-namespace.sh does all of that around one command.
+# The environment in which the end-to-end tests (and the demo) run: source this file, call
+# e2e_check, and inside a private mount namespace e2e_setup and, at the end, e2e_teardown.
+# run-in-namespace.sh does all of that around one command.
 #
-# Inside, after e2e_setup: /Users is a tmpfs; the compat programs from $TOLLVANE_COMPAT_DIR stand
-# at /usr/local/bin/sshfs and /usr/sbin/diskutil (overlay mounts); an sshd on 127.0.0.1 serves
-# $TOLLVANE_E2E_REMOTE as the root of every sftp session; and $TOLLVANE_E2E_CONFIG holds the
-# hosts "reachable", "refused" (a closed port) and "unresolvable" (a .invalid name). Exported:
-# TOLLVANE_E2E_LOGIN (what follows /Users/), _CONFIG, _VOLUMES (where the mount points go),
-# _REMOTE, _PORT (the sshd's), _KEY (the client's private key) and _DIR (scratch, on tmpfs).
-# More hosts: e2e_add_config_block "Host name" "    HostName 127.0.0.1" ...
+# Inside, as the README tells users to set it up: /Users/<login> is a symbolic link to the home
+# (writable through an overlay whose upper layer is on tmpfs, so the real home stays as it was;
+# /Users itself is a tmpfs). The compat programs from $TOLLVANE_COMPAT_DIR stand at
+# /usr/local/bin/sshfs and /usr/sbin/diskutil (overlays), fusectl is mounted, and an sshd on
+# 127.0.0.1 serves $TOLLVANE_E2E_REMOTE as the root of every sftp session. The configuration
+# holds "reachable", "refused" (a closed port) and "unresolvable" (a .invalid name).
+# Exported: TOLLVANE_E2E_CONFIG, _VOLUMES (where the mount points go), _REMOTE, _PORT (the
+# sshd's), _KEY (the client's private key) and _DIR (scratch, on tmpfs).
 
 e2e_login=$(id -un)
 _e2e_mounts=()
@@ -20,27 +21,16 @@ e2e_check()
     local tool
     [[ $(id -u) == 0 ]] || { echo "needs root (a private mount namespace, FUSE and an sshd)"; return 1; }
     [[ -c /dev/fuse ]] || { echo "no /dev/fuse"; return 1; }
-    for tool in /usr/bin/unshare /usr/sbin/sshd /usr/bin/sshfs /usr/bin/fusermount3 /usr/bin/ssh-keygen; do
+    for tool in /usr/bin/unshare /usr/sbin/sshd /usr/bin/sshfs /usr/bin/fusermount3; do
         [[ -x $tool ]] || { echo "$tool is missing (Debian packages util-linux, openssh-server, sshfs, fuse3)"; return 1; }
     done
-    if [[ ! -x ${TOLLVANE_COMPAT_DIR:-}/tollvane-sshfs || ! -x $TOLLVANE_COMPAT_DIR/tollvane-diskutil ]]; then
-        echo "TOLLVANE_COMPAT_DIR must name the directory holding tollvane-sshfs and tollvane-diskutil"
-        return 1
-    fi
-}
-
-# Never the namespace of PID 1: setup and teardown mount and kill.
-_e2e_in_private_namespace()
-{
-    [[ ! /proc/self/ns/mnt -ef /proc/1/ns/mnt ]] && return 0
-    echo "e2e: not in a private mount namespace (unshare -m --propagation private)" >&2
-    return 1
+    [[ -x ${TOLLVANE_COMPAT_DIR:-}/tollvane-sshfs ]] ||
+        { echo "TOLLVANE_COMPAT_DIR must name the folder of the compat programs"; return 1; }
 }
 
 e2e_add_config_block()
 {
-    printf '\n' >>"$TOLLVANE_E2E_CONFIG"
-    printf '%s\n' "$@" >>"$TOLLVANE_E2E_CONFIG"
+    printf '\n%s\n' "$@" >>"$TOLLVANE_E2E_CONFIG"
 }
 
 _e2e_mount()
@@ -48,36 +38,28 @@ _e2e_mount()
     mount "$@" && _e2e_mounts+=("${@: -1}")
 }
 
-# An overlay whose upper layer holds the program: it appears at its fixed path while the rest of
-# the directory stays as it is.
+# An overlay on TARGET whose upper layer is on tmpfs: what is written there stays in this
+# namespace, and the rest of the directory stays as it is.
 _e2e_overlay()
 {
-    local target=$1 name=$2 program=$3 layer
-    layer=$TOLLVANE_E2E_DIR/overlay${target//\//_}
+    local target=$1 layer=$TOLLVANE_E2E_DIR/overlay${1//\//_}
     mkdir -p "$layer/upper" "$layer/work" "$target"
-    cp "$program" "$layer/upper/$name"
+    chmod --reference="$target" "$layer/upper"
     _e2e_mount -t overlay overlay -o "lowerdir=$target,upperdir=$layer/upper,workdir=$layer/work" "$target"
-}
-
-_e2e_port_is_closed()
-{
-    ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null
 }
 
 _e2e_free_port()
 {
     local port
-    until _e2e_port_is_closed "${port:=$((20000 + RANDOM % 40000))}"; do port=; done
+    while port=$((20000 + RANDOM % 40000)); (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; do :; done
     echo "$port"
 }
 
 _e2e_start_sshd()
 {
     local dir=$TOLLVANE_E2E_DIR attempt
-    ssh-keygen -q -t ed25519 -N '' -C tollvane-e2e-host -f "$dir/ssh_host_ed25519_key"
-    ssh-keygen -q -t ed25519 -N '' -C tollvane-e2e-client -f "$dir/id_ed25519"
-    cp "$dir/id_ed25519.pub" "$dir/authorized_keys"
-    # sshd insists on its privilege-separation directory.
+    ssh-keygen -q -t ed25519 -N '' -f "$dir/ssh_host_ed25519_key"
+    ssh-keygen -q -t ed25519 -N '' -f "$dir/id_ed25519"
     [[ -d /run/sshd ]] || { mkdir -p /run/sshd && _e2e_created+=(/run/sshd); }
     for attempt in {1..20}; do
         TOLLVANE_E2E_PORT=$(_e2e_free_port)
@@ -86,20 +68,19 @@ Port $TOLLVANE_E2E_PORT
 ListenAddress 127.0.0.1
 HostKey $dir/ssh_host_ed25519_key
 PidFile $dir/sshd.pid
-AuthorizedKeysFile $dir/authorized_keys
+AuthorizedKeysFile $dir/id_ed25519.pub
 StrictModes no
 UsePAM no
 PermitRootLogin prohibit-password
 PasswordAuthentication no
-# Tests mount many hosts at once; the default drops some unauthenticated connections past 10.
-MaxStartups 100:30:200
 KbdInteractiveAuthentication no
-AllowUsers $e2e_login
+# Tests mount many hosts at once; the default drops unauthenticated connections past 10.
+MaxStartups 100:30:200
 Subsystem sftp internal-sftp
 ChrootDirectory $TOLLVANE_E2E_REMOTE
 ForceCommand internal-sftp
 CONFIG
-        # Without -D sshd returns once it listens (or has failed to), and then runs on its own.
+        # Without -D it returns once it listens (or has failed to), and then runs on its own.
         /usr/sbin/sshd -f "$dir/sshd_config" -E "$dir/sshd.log" && return 0
     done
     echo "e2e: sshd did not start; see $dir/sshd.log" >&2
@@ -108,27 +89,33 @@ CONFIG
 
 e2e_setup()
 {
-    _e2e_in_private_namespace || return 1
+    local home
+    # Never the namespace of PID 1: setup and teardown mount and kill.
+    [[ /proc/self/ns/mnt -ef /proc/1/ns/mnt ]] && { echo "e2e: not in a private mount namespace" >&2; return 1; }
     [[ -e /Users ]] || { mkdir /Users && _e2e_created+=(/Users); }
     _e2e_mount -t tmpfs -o mode=755 tollvane-users /Users || return 1
+    touch /Users/.tollvane-e2e # gone if the tmpfs is ever taken off /Users
     # Under /run: every component of the chroot path must be root's and closed to others.
     TOLLVANE_E2E_DIR=$(mktemp -d /run/tollvane-e2e.XXXXXX) && _e2e_created+=("$TOLLVANE_E2E_DIR")
     _e2e_mount -t tmpfs -o mode=755 tollvane-e2e "$TOLLVANE_E2E_DIR" || return 1
+    mountpoint -q /sys/fs/fuse/connections || _e2e_mount -t fusectl fusectl /sys/fs/fuse/connections
 
-    TOLLVANE_E2E_LOGIN=$e2e_login
+    home=$(getent passwd "$e2e_login" | cut -d: -f6)
+    _e2e_overlay "$home" || return 1
+    rm -rf "$home/.ssh" "$home/Volumes" "$home/Library/Application Support/Tollvane"
+    ln -s "$home" "/Users/$e2e_login"
+
     TOLLVANE_E2E_CONFIG=/Users/$e2e_login/.ssh/config
     TOLLVANE_E2E_VOLUMES=/Users/$e2e_login/Volumes
     TOLLVANE_E2E_REMOTE=$TOLLVANE_E2E_DIR/remote
     TOLLVANE_E2E_KEY=$TOLLVANE_E2E_DIR/id_ed25519
-    mkdir -p -m 700 "/Users/$e2e_login/.ssh"
-    mkdir -p "$TOLLVANE_E2E_VOLUMES" "$TOLLVANE_E2E_REMOTE/Documents" "$TOLLVANE_E2E_REMOTE/Pictures"
-    chmod 755 "$TOLLVANE_E2E_REMOTE"
+    mkdir -p -m 700 "$home/.ssh"
+    mkdir -p "$TOLLVANE_E2E_REMOTE/Documents"
     echo "Files served by the test sshd." >"$TOLLVANE_E2E_REMOTE/README.txt"
     printf 'milk\neggs\nbread\n' >"$TOLLVANE_E2E_REMOTE/Documents/shopping list.txt"
-    head -c 65536 /dev/urandom >"$TOLLVANE_E2E_REMOTE/Pictures/noise.bin"
 
-    _e2e_overlay /usr/local/bin sshfs "$TOLLVANE_COMPAT_DIR/tollvane-sshfs" || return 1
-    _e2e_overlay /usr/sbin diskutil "$TOLLVANE_COMPAT_DIR/tollvane-diskutil" || return 1
+    _e2e_overlay /usr/local/bin && cp "$TOLLVANE_COMPAT_DIR/tollvane-sshfs" /usr/local/bin/sshfs || return 1
+    _e2e_overlay /usr/sbin && cp "$TOLLVANE_COMPAT_DIR/tollvane-diskutil" /usr/sbin/diskutil || return 1
     _e2e_start_sshd || return 1
 
     cat >"$TOLLVANE_E2E_CONFIG" <<CONFIG
@@ -148,24 +135,23 @@ Host refused
 Host unresolvable
     HostName unresolvable.invalid
 CONFIG
-    export TOLLVANE_E2E_LOGIN TOLLVANE_E2E_CONFIG TOLLVANE_E2E_VOLUMES TOLLVANE_E2E_REMOTE \
-        TOLLVANE_E2E_PORT TOLLVANE_E2E_KEY TOLLVANE_E2E_DIR
+    export TOLLVANE_E2E_CONFIG TOLLVANE_E2E_VOLUMES TOLLVANE_E2E_REMOTE TOLLVANE_E2E_PORT \
+        TOLLVANE_E2E_KEY TOLLVANE_E2E_DIR
 }
 
 # Ends every other process of this mount namespace (mount clients run in sessions of their own
-# and outlive whatever started them; stopped ones too), then takes the mounts down.
+# and outlive whatever started them), then takes the mounts down.
 e2e_teardown()
 {
     local proc stat left i
-    _e2e_in_private_namespace || return 1
+    [[ /proc/self/ns/mnt -ef /proc/1/ns/mnt ]] && return 1
     for i in {1..50}; do
         left=0
         for proc in /proc/[0-9]*; do
             [[ ${proc#/proc/} == "$$" || ${proc#/proc/} == "$BASHPID" ]] && continue
             [[ $proc/ns/mnt -ef /proc/self/ns/mnt ]] || continue
-            # A zombie is already gone; it only waits for its parent.
             read -r stat <"$proc/stat" 2>/dev/null || continue
-            [[ ${stat##*) } == Z* ]] && continue
+            [[ ${stat##*) } == Z* ]] && continue # a zombie only waits for its parent
             kill -KILL "${proc#/proc/}" 2>/dev/null && left=1
         done
         ((left)) || break

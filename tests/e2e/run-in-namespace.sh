@@ -1,8 +1,9 @@
 #!/bin/bash
 # Runs CMD... in the end-to-end environment of environment.sh, inside a private mount namespace,
-# and exits with CMD's status. Where the environment cannot be built it says why and exits 77
-# (skipped), or 1 when CI=true.
-#   TOLLVANE_COMPAT_DIR=build/compat tests/e2e/run-in-namespace.sh build/tests/e2e/tst_compat
+# and exits with CMD's status. With --desktop, CMD gets a private X server and session bus with
+# the accessibility bus up, as a desktop has them. Where the environment cannot be built it says
+# why and exits 77 (skipped), or 1 when CI=true.
+#   TOLLVANE_COMPAT_DIR=build/compat tests/e2e/run-in-namespace.sh [--desktop] build/tests/e2e/tst_e2e
 set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/environment.sh"
@@ -15,7 +16,13 @@ if [[ ${1:-} == --inside ]]; then
     "$@"
     exit $?
 fi
-[[ $# != 0 ]] || { echo "usage: $0 CMD [ARG...]" >&2; exit 2; }
+if [[ ${1:-} == --desktop ]]; then
+    shift
+    set -- /usr/bin/xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" /usr/bin/dbus-run-session -- \
+        /usr/bin/env QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 /bin/bash -c \
+        '/usr/bin/python3 "$0/atspi.py" warm && exec "$@"' "$here" "$@"
+fi
+[[ $# != 0 ]] || { echo "usage: $0 [--desktop] CMD [ARG...]" >&2; exit 2; }
 if ! reason=$(e2e_check); then
     [[ ${CI:-} == true ]] && { echo "FAIL: end-to-end environment unavailable under CI: $reason"; exit 1; }
     echo "SKIP: end-to-end environment unavailable: $reason"

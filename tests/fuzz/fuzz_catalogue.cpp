@@ -37,8 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     SSHFSConfig config(text);
     config.parseServers();
     check(qsizetype(config.servers.size()) == separators(text) + 1);
-    static const QString prefix =
-        QStringLiteral("/Users/") + UserAccount::loginName() + QStringLiteral("/Volumes/");
+    static const QString prefix = UserAccount::userFolder() + QStringLiteral("/Volumes/");
     for (const auto& server : config.servers) {
         check(server->host.isEmpty() == server->path.isEmpty());
         check(server->host.isEmpty() || server->path == prefix + server->host);

@@ -12,8 +12,8 @@
 
 // Test doubles for the platform services. Each can be told to fail.
 
-// Lines that job threads append and a test reads. Reading gives a copy that shares no data, so
-// that the two threads never touch the same reference counts.
+// Lines that job threads append and a test reads. Reading gives a deep copy, so that the two
+// threads never share reference counts.
 class LockedLines
 {
 public:
@@ -36,20 +36,14 @@ private:
     QStringList lines_;
 };
 
-// Runs the work on the calling thread, at once.
-class InlineQueue : public DispatchQueue
-{
-public:
-    void async(std::function<void()> work) override { work(); }
-};
-
-// Plays a script instead of starting a process. The script gets the command line (the argument
-// after "-c") and the chunk handler, and answers whether the process "started".
+// Plays a script instead of starting a process: it gets the command line (the argument after
+// "-c") and the chunk handler, and answers whether the process "started". Without a script every
+// command starts and ends at once, silent.
 class FakeProcessRunner : public ProcessRunner
 {
 public:
     using Script = std::function<bool(const QString& commandLine, const ChunkHandler& chunks)>;
-    Script script; // set before the first command
+    Script script;
 
     bool run(const QString& program, const QStringList& arguments,
              const ChunkHandler& standardError) override
@@ -82,6 +76,34 @@ public:
     std::function<void()> onShow; // runs as the alert comes up
 };
 
+// A background queue that holds its work until the test lets it go; from then on it runs
+// everything on threads of its own, as the real queue does. Work never let go is dropped.
+class HeldQueue : public DispatchQueue
+{
+public:
+    void async(std::function<void()> work) override
+    {
+        std::unique_lock lock(mutex_);
+        if (!released_)
+            return held_.push_back(std::move(work));
+        lock.unlock();
+        BackgroundQueue().async(std::move(work));
+    }
+    qsizetype release()
+    {
+        std::lock_guard lock(mutex_);
+        released_ = true;
+        for (auto& work : held_)
+            BackgroundQueue().async(std::move(work));
+        return std::exchange(held_, {}).size();
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<std::function<void()>> held_;
+    bool released_ = false;
+};
+
 // Counts "reloadServers" posts while it lives.
 class ReloadCounter
 {
@@ -96,7 +118,7 @@ private:
 };
 
 // A platform whose processes, alert and output are fakes; the queues are the real ones unless
-// given.
+// a background queue is given.
 struct FakePlatform
 {
     std::shared_ptr<FakeProcessRunner> runner = std::make_shared<FakeProcessRunner>();

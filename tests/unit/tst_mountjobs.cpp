@@ -1,5 +1,5 @@
 #include "Fakes.h"
-#include "mount/Tollvane.h"
+#include "platform/UserAccount.h"
 
 #include <QDir>
 #include <QScopeGuard>
@@ -15,8 +15,8 @@ using namespace Qt::StringLiterals;
 // one stands for a process that cannot start.
 static const QByteArray kCannotStart = "<cannot start>";
 
-// The jobs of the coordinator with a fake process runner: what each outcome of a command does to
-// the busy mark, the alerts, the posts and the follow-up unmounts.
+// The coordinator's jobs with a fake process runner: what each output of a command does to the
+// busy mark, the alerts, the posts, the echo and the follow-up unmounts (silent ones).
 class TestMountJobs : public QObject
 {
     Q_OBJECT
@@ -26,69 +26,83 @@ class TestMountJobs : public QObject
     std::shared_ptr<SSHFSServer> makeServer(const QString& host)
     {
         auto server = std::make_shared<SSHFSServer>(u"Host "_s + host);
-        server->path = dir_.filePath(host); // not under /Users: the test must not touch it
+        server->path = dir_.filePath(u"Volumes/"_s + host); // never under the real /Users
         return server;
     }
 
-    // The first command plays `first`, every later one `later`.
-    static FakeProcessRunner::Script play(const QByteArray& first, const QByteArray& later)
-    {
-        auto calls = std::make_shared<std::atomic<int>>(0);
-        return [=](const QString&, const ProcessRunner::ChunkHandler& chunks) {
-            for (const QByteArray& chunk : ((*calls)++ == 0 ? first : later).split('|')) {
-                if (chunk == kCannotStart)
-                    return false;
-                chunks(chunk);
-            }
-            return true;
-        };
-    }
-
 private Q_SLOTS:
-    // Every unmount that a failure leads to fails as well, and must not raise an alert of its own.
     void outcomes_data()
     {
         QTest::addColumn<bool>("mount");
         QTest::addColumn<bool>("handling");
-        QTest::addColumn<int>("failures"); // alerts, and follow-up unmounts: one each
-        QTest::addColumn<int>("posts");
         QTest::addColumn<QByteArray>("chunks");
+        QTest::addColumn<int>("alerts"); // each after its own follow-up unmount
+        QTest::addColumn<int>("posts");
+        QTest::addColumn<QString>("echo"); // lines, separated by "|"
 
-        // Mounts
-        QTest::newRow("confirmed") << true << true << 0 << 2 << "statfs ok\n"_ba;
-        QTest::newRow("refusal then exit gives one alert")
-            << true << true << 1 << 3 << "ssh: Connection refused\n|"_ba;
-        QTest::newRow("two failure lines in one chunk give two alerts")
-            << true << true << 2 << 5 << "Connection refused\nx failed\n"_ba;
-        QTest::newRow("client ends with unrelated lines")
-            << true << true << 1 << 3 << "debug: hello\n|\xff\n|"_ba;
-        QTest::newRow("client cannot start") << true << true << 1 << 3 << kCannotStart;
-        QTest::newRow("failure after confirmation is ignored")
-            << true << true << 0 << 2 << "statfs\n|remote host has disconnected\n"_ba;
-        // Unmounts
-        QTest::newRow("unmount failure raises no alert")
-            << false << true << 0 << 2 << "Unmount failed: Connection refused\n"_ba;
+        QTest::newRow("confirmed") << true << true << "statfs ok\n"_ba << 0 << 2 << u"statfs ok"_s;
+        QTest::newRow("one alert per line with a failure phrase")
+            << true << true << "ssh: Connection refused\nremote host has disconnected\nx failed\n"_ba
+            << 3 << 7 << u"ssh: Connection refused|remote host has disconnected|x failed"_s;
+        QTest::newRow("a line with both confirms; a later failure line still alerts")
+            << true << true << "statfs failed\nmount failed\n"_ba << 1 << 4
+            << u"statfs failed|mount failed"_s;
+        QTest::newRow("case, split phrases, bad UTF-8 hit nothing; the end without a verdict does")
+            << true << true << "STATFS\nconnection refused\nFailed\n|Connection ref|used\n|\xff failed\n|"_ba
+            << 1 << 3 << u"STATFS|connection refused|Failed|Connection ref|used"_s;
+        QTest::newRow("a last line without line feed")
+            << true << true << "first\nmount failed"_ba << 1 << 3 << u"first|mount failed"_s;
+        QTest::newRow("nothing judged after the first hit, all echoed")
+            << true << true << "Connection refused\n|statfs\nfailed\n"_ba << 1 << 3
+            << u"Connection refused|statfs|failed"_s;
+        QTest::newRow("client cannot start") << true << true << kCannotStart << 1 << 3 << u""_s;
+        QTest::newRow("unmount: a failure phrase raises no alert")
+            << false << true << "Unmount failed: Connection refused\n"_ba << 0 << 2
+            << u"Unmount failed: Connection refused"_s;
         QTest::newRow("unmount that cannot start still ends")
-            << false << true << 0 << 2 << kCannotStart;
-        QTest::newRow("unmount confirmation line clears the mark too")
-            << false << true << 0 << 3 << "statfs\n"_ba;
-        QTest::newRow("clean-up unmount without busy mark")
-            << false << false << 0 << 1 << "failed\n"_ba;
+            << false << true << kCannotStart << 0 << 2 << u""_s;
+        QTest::newRow("unmount confirmation clears the mark too")
+            << false << true << "statfs\n"_ba << 0 << 3 << u"statfs"_s;
+        QTest::newRow("clean-up unmount without the mark")
+            << false << false << "failed\n"_ba << 0 << 1 << u"failed"_s;
     }
 
     void outcomes()
     {
         QFETCH(bool, mount);
         QFETCH(bool, handling);
-        QFETCH(int, failures);
-        QFETCH(int, posts);
         QFETCH(QByteArray, chunks);
+        QFETCH(int, alerts);
+        QFETCH(int, posts);
+        QFETCH(QString, echo);
 
         FakePlatform fakes;
-        fakes.runner->script = play(chunks, "Unmount failed: Connection refused\n"_ba);
-        Tollvane coordinator(QString(), fakes.platform());
+        auto calls = std::make_shared<std::atomic<int>>(0);
+        fakes.runner->script = [=](const QString&, const ProcessRunner::ChunkHandler& out) {
+            for (const QByteArray& chunk :
+                 ((*calls)++ == 0 ? chunks : QByteArray()).split('|')) {
+                if (chunk == kCannotStart)
+                    return false;
+                out(chunk);
+            }
+            return true;
+        };
+        // Counts the jobs as they are queued, to see the unmount requested before each alert.
+        struct CountingQueue : DispatchQueue
+        {
+            std::atomic<int> queued = 0;
+            void async(std::function<void()> work) override
+            {
+                ++queued;
+                BackgroundQueue().async(std::move(work));
+            }
+        };
+        auto queue = std::make_shared<CountingQueue>();
+        QList<int> queuedAtAlerts;
+        fakes.alert->onShow = [&] { queuedAtAlerts << queue->queued; };
+        Tollvane coordinator(QString(), fakes.platform(queue));
         auto server = makeServer(u"alpha"_s);
-        QDir().mkpath(server->path);
+        server->createMountPoint();
 
         ReloadCounter reloads;
         bool markedWhenPosted = !handling;
@@ -98,19 +112,29 @@ private Q_SLOTS:
         coordinator.scheduleCommand(server, mount, handling);
         center.removeObserver(token);
         QCOMPARE(markedWhenPosted, handling); // the mark is set before the post announces it
-        QCOMPARE(reloads.count(), 1);
 
-        QTRY_COMPARE(fakes.runner->commandLines().size(), 1 + failures);
         QTRY_COMPARE(reloads.count(), posts);
         QTRY_VERIFY(!server->handling);
         QTest::qWait(50); // nothing more may follow
         QCOMPARE(reloads.count(), posts);
-        QCOMPARE(fakes.runner->commandLines().size(), 1 + failures);
-        QCOMPARE(fakes.alert->shown(), QStringList(failures, u"Error|Couldn't connect to alpha"_s));
-        for (const QString& line : fakes.runner->commandLines().mid(1))
-            QVERIFY(line.startsWith("/usr/sbin/diskutil unmountDisk force "_L1));
-        // The mount point goes only after an unmount that carried the busy mark.
-        QCOMPARE(QDir(server->path).exists(), mount ? failures == 0 : !handling);
+        QCOMPARE(fakes.alert->shown(), QStringList(alerts, u"Error|Couldn't connect to alpha"_s));
+        QList<int> expected;
+        for (int i = 1; i <= alerts; ++i)
+            expected << 1 + i; // the unmount is requested before its alert comes up
+        QCOMPARE(queuedAtAlerts, expected);
+        QCOMPARE(fakes.output->lines(), echo.split(u'|', Qt::SkipEmptyParts));
+
+        // The exact command lines, and the mount point gone only after a marked unmount.
+        const QString unmount = "/usr/sbin/diskutil unmountDisk force "_L1 + server->path;
+        QStringList lines(alerts, unmount);
+        lines.prepend(mount ? "/usr/local/bin/sshfs alpha:/ "_L1 + server->path +
+                                  " -o volname='alpha' -o volicon='"_L1 +
+                                  UserAccount::userFolder() +
+                                  "/Library/Application\\ Support/Tollvane/VolumeIcon.icns'"
+                                  " -o debug"_L1
+                            : unmount);
+        QCOMPARE(fakes.runner->commandLines(), lines);
+        QCOMPARE(QDir(server->path).exists(), mount ? alerts == 0 : !handling);
     }
 
     // A mount waits for the unmounts of its mount point queued before it; nothing else waits.
@@ -141,7 +165,6 @@ private Q_SLOTS:
         QTest::qWait(100);
         QCOMPARE((*started)().size(), 2);
         QVERIFY(!(*started)().contains(u"mount alpha"_s));
-
         coordinator.scheduleCommand(beta, false, true); // unmounts never wait for mounts
         QTRY_COMPARE((*started)().size(), 3);
 
@@ -153,20 +176,29 @@ private Q_SLOTS:
         QTRY_COMPARE(fakes.runner->commandLines().size(), 6);
     }
 
-    void connectionErrorRequestsTheUnmountBeforeTheAlert()
+    // A real process that writes 20 MB to its standard error after confirming is read to its end,
+    // and echoed: a pipe nobody reads would stall it, and with it the volume.
+    void aClientThatKeepsWritingNeverStalls()
     {
         FakePlatform fakes;
-        Platform platform = fakes.platform(std::make_shared<InlineQueue>());
-        platform.mainQueue = std::make_shared<InlineQueue>();
-        Tollvane coordinator(QString(), platform);
-        qsizetype commandsAtAlert = -1;
-        fakes.alert->onShow = [&] {
-            commandsAtAlert = fakes.runner->commandLines().size();
+        std::atomic<bool> ended = false;
+        fakes.runner->script = [&](const QString&, const ProcessRunner::ChunkHandler& out) {
+            ProcessRunner().run(u"/bin/bash"_s,
+                                {u"-c"_s, u"echo statfs >&2; head -c 20000000 /dev/zero | "
+                                          "tr '\\0' x | fold -w 1000 >&2"_s},
+                                out);
+            return ended = true;
         };
-        makeServer(u"gamma"_s)->showConnectionError(coordinator);
-        QCOMPARE(commandsAtAlert, 1);
-        QVERIFY(fakes.runner->commandLines()[0].startsWith("/usr/sbin/diskutil"_L1));
-        QCOMPARE(fakes.alert->shown(), QStringList{u"Error|Couldn't connect to gamma"_s});
+        Tollvane coordinator(QString(), fakes.platform());
+        auto server = makeServer(u"chatty"_s);
+        coordinator.scheduleCommand(server, true, true);
+        QTRY_VERIFY_WITH_TIMEOUT(ended, 60000);
+        qsizetype bytes = 0; // chunks cut lines anywhere: count the filler
+        for (const QString& line : fakes.output->lines())
+            bytes += line.count(u'x');
+        QCOMPARE(bytes, qsizetype(20000000));
+        QTRY_VERIFY(!server->handling);
+        QCOMPARE(fakes.alert->shown(), QStringList());
     }
 };
 

@@ -8,33 +8,21 @@
 
 using namespace Qt::StringLiterals;
 
-// Mount points against real mounts (tmpfs, in a private mount namespace of the test's own).
+// Mount points against real mounts (tmpfs, in a private mount namespace of the test's own). The
+// names "..", "." and "x/../y" are the end-to-end test's: here the links and mounts on the way.
 class TestMountPoints : public QObject
 {
     Q_OBJECT
 
     QTemporaryDir dir_;
 
-    std::shared_ptr<SSHFSServer> serverAt(const QString& relative)
-    {
-        auto server = std::make_shared<SSHFSServer>(u"Host x"_s);
-        server->path = dir_.filePath(relative);
-        return server;
-    }
-    QString file(const QString& relative) const { return dir_.filePath(relative); }
-    static void touch(const QString& path)
-    {
-        QDir().mkpath(QFileInfo(path).path());
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("data");
-    }
+    QString at(const QString& relative) const { return dir_.filePath(relative); }
 
 private Q_SLOTS:
     void init()
     {
         TOLLVANE_REQUIRE_PRIVATE_MOUNTS();
-        QVERIFY(PrivateMounts::mountTmpfs(dir_.path())); // a fresh, empty tree for each test
+        QVERIFY(PrivateMounts::mountTmpfs(dir_.path())); // a fresh tree for each row
     }
 
     void cleanup()
@@ -43,124 +31,98 @@ private Q_SLOTS:
         }
     }
 
-    void isMounted_data()
+    // The tree: "d:" a directory, "f:" a file, "m:" a tmpfs mounted there, "l:NAME>TARGET" a
+    // symbolic link; all below the test's root, where the mount points are "Volumes/<host>".
+    void operations_data()
     {
-        QTest::addColumn<QString>("relative");
-        QTest::addColumn<bool>("mounted");
-        QTest::newRow("nothing there") << u"missing"_s << false;
-        QTest::newRow("plain directory") << u"plain"_s << false;
-        QTest::newRow("mount root") << u"mounted"_s << true;
-        QTest::newRow("inside a mount") << u"mounted/inner"_s << false;
-        QTest::newRow("plain file") << u"file"_s << false;
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<QStringList>("tree");
+        QTest::addColumn<QStringList>("present"); // afterwards; for isMounted, "true" or not
+        QTest::addColumn<QStringList>("absent");
+
+        const QStringList none;
+        QTest::newRow("isMounted: nothing there") << u"a"_s << u"isMounted"_s << none << none << none;
+        QTest::newRow("isMounted: a plain directory")
+            << u"a"_s << u"isMounted"_s << QStringList{u"d:Volumes/a"_s} << none << none;
+        QTest::newRow("isMounted: a mount root")
+            << u"a"_s << u"isMounted"_s << QStringList{u"m:Volumes/a"_s} << QStringList{u"true"_s}
+            << none;
+        QTest::newRow("isMounted: inside a mount")
+            << u"a/in"_s << u"isMounted"_s << QStringList{u"m:Volumes/a"_s, u"d:Volumes/a/in"_s}
+            << none << none;
+        QTest::newRow("create: Volumes too, on a fresh account")
+            << u"a"_s << u"create"_s << none << QStringList{u"Volumes/a/"_s} << none;
+        QTest::newRow("create: what is there stays")
+            << u"a"_s << u"create"_s << QStringList{u"f:Volumes/a/keep"_s, u"f:Volumes/b"_s}
+            << QStringList{u"Volumes/a/keep"_s} << none;
+        QTest::newRow("create: nested below a folder")
+            << u"a/b"_s << u"create"_s << QStringList{u"d:Volumes/a"_s}
+            << QStringList{u"Volumes/a/b/"_s} << none;
+        QTest::newRow("create: never inside a volume")
+            << u"a/b"_s << u"create"_s << QStringList{u"m:Volumes/a"_s} << none
+            << QStringList{u"Volumes/a/b"_s};
+        QTest::newRow("create: never through a link")
+            << u"a/b"_s << u"create"_s << QStringList{u"d:out"_s, u"l:Volumes/a>../out"_s} << none
+            << QStringList{u"out/b"_s};
+        QTest::newRow("remove: with what it holds")
+            << u"a"_s << u"remove"_s << QStringList{u"f:Volumes/a/f"_s, u"f:Volumes/a/d/e/f"_s}
+            << QStringList{u"Volumes/"_s} << QStringList{u"Volumes/a"_s};
+        QTest::newRow("remove: nothing of a mounted volume")
+            << u"a"_s << u"remove"_s << QStringList{u"m:Volumes/a"_s, u"f:Volumes/a/remote"_s}
+            << QStringList{u"Volumes/a/remote"_s} << none;
+        QTest::newRow("remove: a volume below is never entered")
+            << u"a"_s << u"remove"_s
+            << QStringList{u"f:Volumes/a/f"_s, u"m:Volumes/a/sub/in"_s, u"f:Volumes/a/sub/in/p"_s}
+            << QStringList{u"Volumes/a/sub/in/p"_s} << QStringList{u"Volumes/a/f"_s};
+        QTest::newRow("remove: links are not followed")
+            << u"a"_s << u"remove"_s
+            << QStringList{u"f:out/p"_s, u"l:Volumes/a/l>../../out"_s}
+            << QStringList{u"out/p"_s} << QStringList{u"Volumes/a"_s};
+        QTest::newRow("remove: a mount point that is a link goes, not its target")
+            << u"b"_s << u"remove"_s << QStringList{u"f:out/p"_s, u"l:Volumes/b>../out"_s}
+            << QStringList{u"out/p"_s} << QStringList{u"Volumes/b"_s};
+        QTest::newRow("remove: never inside a volume")
+            << u"a/b"_s << u"remove"_s << QStringList{u"m:Volumes/a"_s, u"f:Volumes/a/b/p"_s}
+            << QStringList{u"Volumes/a/b/p"_s} << none;
+        QTest::newRow("remove: never through a link")
+            << u"a/b"_s << u"remove"_s << QStringList{u"f:out/b/p"_s, u"l:Volumes/a>../out"_s}
+            << QStringList{u"out/b/p"_s} << none;
     }
 
-    void isMounted()
+    void operations()
     {
-        QFETCH(QString, relative);
-        QFETCH(bool, mounted);
-        QDir().mkpath(file(u"plain"_s));
-        QDir().mkpath(file(u"mounted"_s));
-        QVERIFY(PrivateMounts::mountTmpfs(file(u"mounted"_s)));
-        QDir().mkpath(file(u"mounted/inner"_s));
-        touch(file(u"file"_s));
-        QCOMPARE(serverAt(relative)->isMounted(), mounted);
-        QCOMPARE(serverAt(relative)->isMounted(), mounted); // two entries, one path, one answer
-    }
-
-    void isMountedOnUnusualPaths()
-    {
-        auto server = serverAt(u"x"_s);
-        for (const QString& path : {QString(), QString(u"rel\0ative"_s), QString(u"relative"_s)}) {
-            server->path = path;
-            QVERIFY(!server->isMounted());
+        QFETCH(QString, host);
+        QFETCH(QString, operation);
+        QFETCH(QStringList, tree);
+        QFETCH(QStringList, present);
+        QFETCH(QStringList, absent);
+        for (const QString& item : tree) {
+            const QString path = at(item.mid(2).section(u'>', 0, 0));
+            QVERIFY(QDir().mkpath(item.startsWith(u'f') || item.startsWith(u'l')
+                                      ? QFileInfo(path).path()
+                                      : path));
+            if (item.startsWith(u'f'))
+                QVERIFY(QFile(path).open(QIODevice::WriteOnly));
+            else if (item.startsWith(u'm'))
+                QVERIFY(PrivateMounts::mountTmpfs(path));
+            else if (item.startsWith(u'l'))
+                QVERIFY(QFile::link(item.section(u'>', 1), path));
         }
-    }
 
-    void createMountPoint()
-    {
-        auto server = serverAt(u"Volumes/alpha"_s);
-        server->createMountPoint(); // with its missing parents
-        QVERIFY(QFileInfo(server->path).isDir());
-        touch(server->path + "/keep"_L1);
-        server->createMountPoint(); // an existing directory is left as it is
-        QVERIFY(QFile::exists(server->path + "/keep"_L1));
-
-        auto onFile = serverAt(u"Volumes/file"_s);
-        touch(onFile->path);
-        onFile->createMountPoint();
-        QVERIFY(QFileInfo(onFile->path).isFile());
-    }
-
-    void removeMountPoint_data()
-    {
-        QTest::addColumn<QStringList>("files");  // made under the mount point
-        QTest::addColumn<QStringList>("mounts"); // tmpfs mounted there, relative to it
-        QTest::addColumn<QStringList>("inside"); // made inside those mounts
-        QTest::addColumn<bool>("pointGone");
-        QTest::addColumn<QStringList>("left"); // still there afterwards
-
-        QTest::newRow("empty directory")
-            << QStringList() << QStringList() << QStringList() << true << QStringList();
-        QTest::newRow("directory with contents")
-            << QStringList{u"a"_s, u"d/b"_s, u"d/e/c"_s} << QStringList() << QStringList() << true
-            << QStringList();
-        QTest::newRow("still mounted: nothing removed")
-            << QStringList() << QStringList{u""_s} << QStringList{u"remote"_s, u"dir/file"_s}
-            << false << QStringList{u"remote"_s, u"dir/file"_s};
-        QTest::newRow("nested mount below is never entered")
-            << QStringList{u"a"_s, u"sub/b"_s} << QStringList{u"sub/nested"_s}
-            << QStringList{u"sub/nested/precious"_s} << false
-            << QStringList{u"sub/nested/precious"_s};
-    }
-
-    void removeMountPoint()
-    {
-        QFETCH(QStringList, files);
-        QFETCH(QStringList, mounts);
-        QFETCH(QStringList, inside);
-        QFETCH(bool, pointGone);
-        QFETCH(QStringList, left);
-
-        auto server = serverAt(u"Volumes/alpha"_s);
-        server->createMountPoint();
-        for (const QString& f : files)
-            touch(server->path + u'/' + f);
-        for (const QString& m : mounts) {
-            const QString at = m.isEmpty() ? server->path : server->path + u'/' + m;
-            QDir().mkpath(at);
-            QVERIFY(PrivateMounts::mountTmpfs(at));
+        SSHFSServer server(u"Host "_s + host);
+        server.path = at(u"Volumes/"_s + host);
+        if (operation == "isMounted"_L1) {
+            QCOMPARE(server.isMounted(), present == QStringList{u"true"_s});
+            return;
         }
-        for (const QString& f : inside)
-            touch(server->path + u'/' + f);
-
-        server->removeMountPoint();
-        QCOMPARE(QFileInfo::exists(server->path), !pointGone);
-        for (const QString& f : left)
-            QVERIFY2(QFile::exists(server->path + u'/' + f), qPrintable(f));
-        for (const QString& f : files) {
-            if (!f.startsWith("sub/nested"_L1) && !mounts.contains(QString()))
-                QVERIFY2(!QFile::exists(server->path + u'/' + f), qPrintable(f));
-        }
-    }
-
-    void removeMountPointNeverFollowsLinks()
-    {
-        touch(file(u"outside/precious"_s));
-        auto server = serverAt(u"Volumes/alpha"_s);
-        server->createMountPoint();
-        QVERIFY(QFile::link(file(u"outside"_s), server->path + "/link"_L1));
-        server->removeMountPoint();
-        QVERIFY(!QFileInfo::exists(server->path));
-        QVERIFY(QFile::exists(file(u"outside/precious"_s)));
-
-        // A mount point that is itself a link: the link goes, its target stays.
-        auto linked = serverAt(u"Volumes/linked"_s);
-        QVERIFY(QFile::link(file(u"outside"_s), linked->path));
-        linked->removeMountPoint();
-        QVERIFY(!QFileInfo(linked->path).isSymLink());
-        QVERIFY(QFile::exists(file(u"outside/precious"_s)));
-
-        serverAt(u"missing"_s)->removeMountPoint(); // nothing there: nothing happens
+        operation == "create"_L1 ? server.createMountPoint() : server.removeMountPoint();
+        for (const QString& item : present) // a trailing "/": a directory
+            QVERIFY2(item.endsWith(u'/') ? QFileInfo(at(item)).isDir() : QFile::exists(at(item)),
+                     qPrintable(item));
+        for (const QString& item : absent)
+            QVERIFY2(!QFileInfo(at(item)).exists() && !QFileInfo(at(item)).isSymLink(),
+                     qPrintable(item));
     }
 };
 

@@ -1,0 +1,69 @@
+"""What a screen reader finds, through AT-SPI; the end-to-end test runs it against itself and the
+askpass dialog. Exits 0 when the check or the action succeeded.
+  atspi.py warm                       brings the accessibility bus up, before any application
+  atspi.py row APP HOST TITLE         the row of HOST reads as its host name and a button TITLE
+  atspi.py press APP HOST             presses HOST's button through its Press action
+  atspi.py askpass ANSWER|--cancel    types ANSWER into the askpass dialog, if it asks for text,
+                                      and presses OK or Connect; or presses Cancel"""
+import sys
+import time
+
+import pyatspi
+
+
+def wait_for(what, find, timeout=30):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        found = find()
+        if found:
+            return found
+        time.sleep(0.1)
+    sys.exit(f"FAIL: {what} not found within {timeout} s")
+
+
+def nodes(node, depth=12):
+    for child in (node.getChildAtIndex(i) for i in range(node.childCount if depth else 0)):
+        if child is not None:
+            yield child
+            yield from nodes(child, depth - 1)
+
+
+def application(name):
+    desktop = pyatspi.Registry.getDesktop(0)
+    return wait_for(name, lambda: next((a for a in nodes(desktop, 1) if a.name == name), None))
+
+
+def find(app, role, name=None):
+    return next((n for n in nodes(app) if n.getRole() == role and name in (None, n.name)), None)
+
+
+def row(app, host):
+    item = find(app, pyatspi.ROLE_LIST_ITEM, host)
+    return item and (find(item, pyatspi.ROLE_LABEL), find(item, pyatspi.ROLE_PUSH_BUTTON))
+
+
+def press(button):
+    action = button.queryAction()
+    action.doAction([action.getName(i) for i in range(action.nActions)].index("Press"))
+
+
+def main(command, *args):
+    if command == "warm":
+        pyatspi.Registry.getDesktop(0).childCount
+    elif command == "row":
+        label, button = wait_for(f"the row of {args[1]}", lambda: row(application(args[0]), args[1]))
+        if (label.name, button.name) != args[1:]:
+            sys.exit(f"FAIL: the row of {args[1]} reads {label.name!r}, {button.name!r}")
+    elif command == "press":
+        press(wait_for(f"the row of {args[1]}", lambda: row(application(args[0]), args[1]))[1])
+    elif command == "askpass":
+        app = application("tollvane-askpass")
+        names = ["Cancel"] if args[0] == "--cancel" else ["OK", "Connect"]
+        button = wait_for("the answer", lambda: next(
+            filter(None, (find(app, pyatspi.ROLE_PUSH_BUTTON, name) for name in names)), None))
+        field = find(app, pyatspi.ROLE_PASSWORD_TEXT)
+        if field and args[0] != "--cancel":
+            field.queryEditableText().setTextContents(args[0])
+        press(button)
+
+main(*sys.argv[1:])
