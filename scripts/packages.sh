@@ -1,4 +1,5 @@
-# The Debian 12 packages that building, packaging, testing and the demo need; sourced by the other scripts.
+# The Debian 12 packages that building, packaging, testing and the demo need; sourced by the
+# other scripts.
 TOLLVANE_PACKAGES=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-private-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
