@@ -19,8 +19,6 @@
 
 extern char** environ;
 
-[[gnu::used]] static const char signature[] = TOLLVANE_COMPAT_SIGNATURE;
-
 namespace {
 
 // Enough for any real stack of mounts; a table that never shrinks must not keep us forever.

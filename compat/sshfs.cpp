@@ -16,8 +16,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-[[gnu::used]] static const char signature[] = TOLLVANE_COMPAT_SIGNATURE;
-
 namespace {
 
 bool isVolumeOption(std::string_view list)

@@ -1,4 +1,5 @@
-# The Debian 12 packages that building, testing and the demo need; sourced by the other scripts.
+# The Debian 12 packages that building, packaging, testing and the demo need; sourced by the
+# other scripts.
 TOLLVANE_PACKAGES=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-private-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
@@ -7,6 +8,7 @@ TOLLVANE_PACKAGES=(
     sshfs fuse3 openssh-server openssh-client
     util-linux procps psmisc
     xvfb xauth x11-utils dbus dbus-x11 at-spi2-core python3 python3-pyatspi qt6-image-formats-plugins
+    dpkg-dev file lintian desktop-file-utils appstream strace
 )
 
 # Installs the packages when something is missing (as root, or through sudo).

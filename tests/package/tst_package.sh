@@ -1,0 +1,93 @@
+#!/bin/bash
+# Builds the Debian package in BUILD-DIR (or takes $TOLLVANE_DEB), checks it with Debian's tools,
+# and installs it for real with apt, twice (the second time over a foreign /usr/local/bin/sshfs),
+# each time in a private mount namespace: overlays on /usr, /etc and /var, tmpfs on /Users, /run
+# and /tmp, so the machine stays as it was. Needs root: skips (77) without it, fails with CI=true.
+#   tests/package/tst_package.sh BUILD-DIR
+set -u
+fail() { echo "FAIL: $*"; exit 1; }
+
+if [[ ${1:-} != --inside ]]; then
+    if [[ $(id -u) != 0 ]]; then
+        [[ ${CI:-} == true ]] && fail "needs root (a private mount namespace)"
+        echo "SKIP: needs root (a private mount namespace)"; exit 77
+    fi
+    deb=${TOLLVANE_DEB:-}
+    if [[ -z $deb ]]; then
+        mkdir -p "$1" && bash "$(dirname "$0")/../../scripts/package.sh" "$1" >"$1/build.log" 2>&1 ||
+            fail "the package was not built; see $1/build.log"
+        deb=$(echo "$1"/tollvane_*_*.deb)
+    fi
+    t=$(mktemp -d) # lintian leaves files in its TMPDIR
+    lint=$(TMPDIR=$t lintian "$deb" 2>/dev/null); rm -rf "$t"; echo "lintian: ${lint:-no tags}"
+    grep -q '^E:' <<<"$lint" && fail "lintian reports errors"
+    [[ -e /Users ]] || { mkdir -m 755 /Users && made=1; } # a mount point; taken away again after
+    for foreign in "" yes; do
+        unshare -m --propagation private "$0" --inside "$(realpath "$deb")" $foreign || status=1
+    done
+    [[ -z ${made:-} ]] || rmdir /Users
+    exit "${status:-0}"
+fi
+
+foreign=${3:-} s=/run/tollvane-package deb=/run/tollvane-package/${2##*/}
+exec 3<"$2" # the package, wherever it is, before the mounts below hide its folder
+mount -t tmpfs -o mode=755 tollvane-run /run && mount -t tmpfs -o mode=1777 tollvane-tmp /tmp &&
+    mount -t tmpfs -o mode=755 tollvane-users /Users || fail mounts
+mkdir $s /run/sshd && cat <&3 >"$deb" || fail "no package"
+for dir in usr etc var; do
+    mkdir "$s/$dir" "$s/$dir.work"
+    mount -t overlay overlay -o "lowerdir=/$dir,upperdir=$s/$dir,workdir=$s/$dir.work" /$dir || fail $dir
+done
+listing() { find /usr /etc /var /Users -path /var/lib/dpkg -prune -o -printf '%p %l\n' | sort; }
+trap 'kill "$(cat "$s/sshd.pid" 2>/dev/null)" 2>/dev/null; fusermount3 -uzq "$s/volume"' EXIT
+mkdir "$s/home" && useradd -m -d "$s/home/ada" ada || fail useradd
+[[ -z $foreign ]] || printf '#!/bin/sh\n# not ours\n' >/usr/local/bin/sshfs
+cp -P /usr/local/bin/sshfs "$s/sshfs.before" 2>/dev/null
+listing >"$s/before"
+export DEBIAN_FRONTEND=noninteractive
+# Offline: no package sources, so every dependency must be installed already.
+apt-get install -qq -y -o Dir::Etc::SourceList=/dev/null -o Dir::Etc::SourceParts=/dev/null \
+    "$deb" >"$s/apt.log" 2>&1 ||
+    { cat "$s/apt.log"; fail "apt-get install"; }
+[[ -z $(dpkg -V tollvane) && -x /usr/bin/tollvane ]] || fail "the installed files differ"
+desktop-file-validate /usr/share/applications/tollvane.desktop || fail "desktop entry"
+appstreamcli validate --no-net /usr/share/metainfo/*.metainfo.xml >/dev/null || fail "metainfo"
+[[ $(readlink /usr/sbin/diskutil) == /usr/lib/tollvane/diskutil ]] || fail "no diskutil link"
+[[ /Users/ada -ef $s/home/ada ]] || fail "/Users/ada does not lead to the home"
+if [[ -n $foreign ]]; then
+    cmp -s /usr/local/bin/sshfs "$s/sshfs.before" || fail "the foreign sshfs was touched"
+else
+    [[ $(readlink /usr/local/bin/sshfs) == /usr/lib/tollvane/sshfs ]] || fail "no sshfs link"
+    # A plain sshfs call, as a person makes one, goes to Debian's client: it daemonises and mounts.
+    ssh-keygen -q -t ed25519 -N '' -f "$s/key" && cp "$s/key.pub" "$s/authorized"
+    for port in $(shuf -i 20000-60000 -n 5); do
+        /usr/sbin/sshd -o Port="$port" -o ListenAddress=127.0.0.1 -o HostKey="$s/key" -o UsePAM=no \
+            -o AuthorizedKeysFile="$s/authorized" -o PidFile="$s/sshd.pid" -o StrictModes=no \
+            -o Subsystem="sftp internal-sftp" -f /dev/null -E "$s/sshd.log" && break
+    done
+    mkdir "$s/remote" "$s/volume" && echo served >"$s/remote/file"
+    timeout 20 /usr/local/bin/sshfs -p "$port" -o IdentityFile="$s/key",StrictHostKeyChecking=no \
+        -o UserKnownHostsFile=/dev/null "root@127.0.0.1:$s/remote" "$s/volume" || fail "sshfs"
+    [[ $(cat "$s/volume/file") == served ]] || fail "sshfs did not mount"
+    fusermount3 -u "$s/volume"
+
+    # Every row the window shows asks whether its host's mount point is a volume: the trace of
+    # those questions is the list of hosts, read through /Users/ada by the installed binary.
+    mkdir -m 700 "$s/home/ada/.ssh"
+    printf 'Host alpha\n    HostName 127.0.0.1\n\nHost beta\n    Port 2222\n\nHost *\n' \
+        >"$s/home/ada/.ssh/config" && chown -R ada: "$s/home/ada/.ssh"
+    (cd / && strace -f --seccomp-bpf -qq -e trace=statx -o "$s/trace" runuser -u ada -- \
+        env HOME="$s/home/ada" QT_QPA_PLATFORM=offscreen timeout 2 tollvane >/dev/null 2>&1)
+    [[ $? == 124 ]] || fail "tollvane did not stay up for 2 seconds"
+    hosts=$(grep -o '"/Users/ada/Volumes/[^"]*"' "$s/trace" | sort -u | tr '\n' ' ')
+    [[ $hosts == '"/Users/ada/Volumes/alpha" "/Users/ada/Volumes/beta" ' ]] ||
+        fail "tollvane listed ${hosts:-nothing}, not alpha and beta"
+    [[ -f "/Users/ada/Library/Application Support/Tollvane/VolumeIcon.icns" ]] || fail "no icon"
+    useradd -m -d "$s/home/bo" bo && dpkg-reconfigure tollvane || fail dpkg-reconfigure
+    [[ /Users/bo -ef $s/home/bo ]] || fail "dpkg-reconfigure made no /Users/bo"
+    userdel bo
+fi
+apt-get purge -qq -y tollvane >>"$s/apt.log" 2>&1 || fail "apt-get purge"
+listing | diff "$s/before" - || fail "the purge left this behind"
+[[ -z $foreign ]] || cmp -s /usr/local/bin/sshfs "$s/sshfs.before" || fail "foreign sshfs gone"
+echo "PASS: installed and purged${foreign:+ over a foreign /usr/local/bin/sshfs}${hosts:+; rows: $hosts}"
