@@ -56,7 +56,13 @@ int main(int argc, char* argv[])
     const int status = dialog.finish(STDOUT_FILENO);
     // ssh takes a cancelled secret for an empty one and asks again, up to three times for a
     // password: a cancel here ends its attempt to connect instead.
-    if (status != 0 && ssh >= 0)
+    if (status != 0 && ssh >= 0) {
+        // The reason the mount adapter then gives (ssh, ended, says nothing).
+        static const char note[] = "tollvane-askpass: cancelled\n";
+        if (write(STDERR_FILENO, note, sizeof note - 1) < 0) {
+            // nobody reads it
+        }
         syscall(SYS_pidfd_send_signal, ssh, SIGTERM, nullptr, 0);
+    }
     return status;
 }
