@@ -41,8 +41,10 @@ AskpassEnvironment::AskpassEnvironment(char** base, const std::string& askpass) 
             entries_.emplace_back(text);
     }
     entries_.push_back("SSH_ASKPASS=" + askpass);
+    // ssh looks for DISPLAY alone: "prefer" without it would never ask; "force" asks even so.
     if (!keepRequire)
-        entries_.emplace_back("SSH_ASKPASS_REQUIRE=prefer");
+        entries_.push_back(std::string("SSH_ASKPASS_REQUIRE=") +
+                           (isSet(base, "DISPLAY") ? "prefer" : "force"));
     for (std::string& entry : entries_)
         pointers_.push_back(entry.data());
     pointers_.push_back(nullptr);
