@@ -1,5 +1,6 @@
 #include "MountClient.h"
 
+#include "AskpassEnvironment.h"
 #include "MountPoint.h"
 
 #include <algorithm>
@@ -187,8 +188,9 @@ bool MountClient::start()
     for (const std::string& argument : arguments)
         argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
-    const int error =
-        posix_spawn(&client_, MountClient::realClient, &actions, &attributes, argv.data(), environ);
+    AskpassEnvironment environment(environ, AskpassEnvironment::besideThisProgram());
+    const int error = posix_spawn(&client_, MountClient::realClient, &actions, &attributes,
+                                  argv.data(), environment.get());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     close(output[1]);

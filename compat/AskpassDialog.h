@@ -1,0 +1,35 @@
+#pragma once
+
+#include "AskpassPrompt.h"
+
+#include <QDialog>
+
+#include <memory>
+
+namespace Ui {
+class AskpassDialog;
+}
+
+// The question ssh asks, as a dialog: a secret is typed into a field that shows nothing of it, a
+// new host key is trusted with "Connect", a confirmation is answered with Yes or No. Enter
+// answers; Cancel, Escape and closing the window do not.
+class AskpassDialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit AskpassDialog(const AskpassPrompt& prompt, QWidget* parent = nullptr);
+    ~AskpassDialog() override;
+
+    // Shows the dialog above other windows, with the keyboard in it.
+    void present();
+
+    // Writes the answer, if there is one, with a line feed to `fd`, and returns the exit status:
+    // 0 answered, 1 cancelled. The field is emptied and every copy of a secret that this holds
+    // is overwritten.
+    int finish(int fd);
+
+private:
+    AskpassPrompt::Kind kind_;
+    std::unique_ptr<Ui::AskpassDialog> ui_;
+};
