@@ -2,6 +2,7 @@
 
 #include "AskpassEnvironment.h"
 #include "MountPoint.h"
+#include "SshOptions.h"
 
 #include <algorithm>
 #include <array>
@@ -36,14 +37,21 @@ std::string mention(const std::string& text)
 
 // The client as Debian's sshfs wants it: in the foreground, with debug output, its ssh reading
 // the configuration the application lists (an absolute path: sshfs changes directory first).
-std::vector<std::string> clientArguments(const MountClient::Request& args)
+std::vector<std::string> clientArguments(const MountClient::Request& args,
+                                         const std::string& host)
 {
     std::vector<std::string> result = {MountClient::realClient, "-f", "-o", "debug"};
-    const std::string config = MountPoint::userFolder() + "/.ssh/config";
+    std::string config = MountPoint::userFolder() + "/.ssh/config";
     struct stat st;
-    if (std::find(args.passed.begin(), args.passed.end(), "-F") == args.passed.end() &&
-        stat(config.c_str(), &st) == 0)
+    if (const auto given = std::find(args.passed.begin(), args.passed.end(), "-F");
+        given != args.passed.end())
+        config = given + 1 == args.passed.end() ? std::string() : *(given + 1);
+    else if (stat(config.c_str(), &st) == 0)
         result.insert(result.end(), {"-F", config});
+    else
+        config.clear();
+    const std::vector<std::string> added = SshOptions::forHost(host, config);
+    result.insert(result.end(), added.begin(), added.end());
     for (const std::string& option : args.options) {
         if (option != "debug")
             result.insert(result.end(), {"-o", option});
@@ -183,7 +191,7 @@ bool MountClient::start()
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
-    const std::vector<std::string> arguments = clientArguments(args_);
+    const std::vector<std::string> arguments = clientArguments(args_, host_);
     std::vector<char*> argv;
     for (const std::string& argument : arguments)
         argv.push_back(const_cast<char*>(argument.c_str()));

@@ -4,10 +4,12 @@
 #
 # Inside, as the README tells users to set it up: /Users/<login> is a symbolic link to the home
 # (writable through an overlay whose upper layer is on tmpfs, so the real home stays as it was;
-# /Users itself is a tmpfs). The compat programs from $TOLLVANE_COMPAT_DIR stand at
-# /usr/local/bin/sshfs and /usr/sbin/diskutil (overlays), fusectl is mounted, and an sshd on
-# 127.0.0.1 serves $TOLLVANE_E2E_REMOTE as the root of every sftp session. The configuration
-# holds "reachable", "refused" (a closed port) and "unresolvable" (a .invalid name).
+# /Users itself is a tmpfs). /usr/local/bin/sshfs and /usr/sbin/diskutil are links to the compat
+# programs in $TOLLVANE_COMPAT_DIR, as the package makes them (overlays), fusectl is mounted, and
+# an sshd on 127.0.0.1 serves $TOLLVANE_E2E_REMOTE as the root of every sftp session, to the
+# login with its key and to the account "tollvane-e2e" (made in an overlay on /etc) with the
+# password "tollvane-e2e". The configuration holds "reachable", "refused" (a closed port) and
+# "unresolvable" (a .invalid name).
 # Exported: TOLLVANE_E2E_CONFIG, _VOLUMES (where the mount points go), _REMOTE, _PORT (the
 # sshd's), _KEY (the client's private key) and _DIR (scratch, on tmpfs).
 
@@ -79,6 +81,8 @@ MaxStartups 100:30:200
 Subsystem sftp internal-sftp
 ChrootDirectory $TOLLVANE_E2E_REMOTE
 ForceCommand internal-sftp
+Match User tollvane-e2e
+    PasswordAuthentication yes
 CONFIG
         # Without -D it returns once it listens (or has failed to), and then runs on its own.
         /usr/sbin/sshd -f "$dir/sshd_config" -E "$dir/sshd.log" && return 0
@@ -114,8 +118,9 @@ e2e_setup()
     echo "Files served by the test sshd." >"$TOLLVANE_E2E_REMOTE/README.txt"
     printf 'milk\neggs\nbread\n' >"$TOLLVANE_E2E_REMOTE/Documents/shopping list.txt"
 
-    _e2e_overlay /usr/local/bin && cp "$TOLLVANE_COMPAT_DIR/tollvane-sshfs" /usr/local/bin/sshfs || return 1
-    _e2e_overlay /usr/sbin && cp "$TOLLVANE_COMPAT_DIR/tollvane-diskutil" /usr/sbin/diskutil || return 1
+    _e2e_overlay /usr/local/bin && ln -sf "$TOLLVANE_COMPAT_DIR/tollvane-sshfs" /usr/local/bin/sshfs || return 1
+    _e2e_overlay /usr/sbin && ln -sf "$TOLLVANE_COMPAT_DIR/tollvane-diskutil" /usr/sbin/diskutil || return 1
+    _e2e_overlay /etc && useradd -M -N tollvane-e2e && echo tollvane-e2e:tollvane-e2e | chpasswd || return 1
     _e2e_start_sshd || return 1
 
     cat >"$TOLLVANE_E2E_CONFIG" <<CONFIG

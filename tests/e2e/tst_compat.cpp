@@ -41,7 +41,8 @@ private Q_SLOTS:
                    app alpha 2>&1 | { read -r line; echo "$line"; touch $D/go; cat; }
                    echo "status ${PIPESTATUS[0]}"; tr '\n' ' ' <$D/args)"_s
             << u"1st\nssh: no route\nread: x\n"_s + failed +
-                   u"ssh: no route\nstatus 3\n-f -o debug -F /Users/$U/.ssh/config -- alpha:/ $V/alpha"_s;
+                   u"ssh: no route\nstatus 3\n-f -o debug -F /Users/$U/.ssh/config -o reconnect -o ConnectTimeout=10 "
+                     "-o ServerAliveInterval=15 -o ServerAliveCountMax=3 -- alpha:/ $V/alpha"_s;
         QTest::newRow("a last line without line feed")
             << u"fake \"printf 'one\\ntwo'; exit 1\"; app alpha 2>&1; echo status $?"_s
             << u"one\ntwo\n"_s + failed + u"two\nstatus 1"_s;

@@ -4,14 +4,15 @@
 // real message boxes, read and closed as a person would. Each scenario is a list of steps:
 //   press H...        presses each host's button; each row is busy at once
 //   title T H...      waits until each host's button reads T
+//   bound S           those waits end within S seconds of the last press
 //   alert H...        exactly these alerts ("Couldn't connect to H") came in this scenario
-//   same H            the volume shows what the server serves
 //   absent H...       no mount point is left
-//   stop H            stops the host's client (resumed at the end of the scenario)
 //   refresh           the window rebuilds, as when the application comes to the front
 //   child T1 T2       a second process of the application finds "reachable" reading T1, presses
 //                     it until it reads T2, and quits
-//   write H           a file written in the volume reaches the server
+//   env NAME VALUE    sets the application's environment for the rest of the scenario
+//   sh COMMAND...     a shell command that must succeed ($V: the volumes, $R: what the server
+//                     serves, $D: the scratch folder)
 //   atspi ARGS...     runs atspi.py ARGS (a screen reader's view of this process, or the askpass)
 // After every scenario nothing outside the mount points may have changed.
 
@@ -22,13 +23,13 @@
 #include "platform/UserAccount.h"
 
 #include <QApplication>
-#include <QDirIterator>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QProcess>
 #include <QTest>
 #include <QTimer>
 
-#include <csignal>
 #include <cstdlib>
 
 using namespace Qt::StringLiterals;
@@ -51,16 +52,6 @@ const QStringList hostile = {"$(touch${IFS}"_L1 + canary + u')',
                              "x|touch${IFS}"_L1 + canary,
                              "-oProxyCommand=touch${IFS}"_L1 + canary,
                              "x'\"$(touch${IFS}"_L1 + canary + ")\"'"_L1};
-
-QStringList filesUnder(const QString& root)
-{
-    QStringList files;
-    QDirIterator it(root, QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files << it.next().mid(root.size());
-    files.sort();
-    return files;
-}
 
 // Runs a process while this one's event loop goes on (it may be asking this very window).
 int runAlongside(const QString& program, const QStringList& arguments)
@@ -97,8 +88,11 @@ class TestEndToEnd : public QObject
     Q_OBJECT
 
     std::unique_ptr<SSHFSTable> window_;
-    QStringList alerts_;   // this scenario's, "Error|Couldn't connect to H"
-    QList<pid_t> stopped_; // clients to resume
+    QStringList alerts_; // this scenario's, "Error|Couldn't connect to H"
+    QElapsedTimer sincePress_;
+    QDeadlineTimer deadline_;
+    QStringList environment_; // set for this scenario
+    QProcess silent_;         // a listener that never greets
 
     QString mountPoint(const QString& host) const { return volumes + u'/' + host; }
 
@@ -108,15 +102,19 @@ class TestEndToEnd : public QObject
         if (verb == "press"_L1) {
             for (const QString& host : args) {
                 QTest::mouseClick(probe.button(host), Qt::LeftButton);
+                sincePress_.start();
                 if (probe.title(host) != "... (disabled)"_L1)
                     return false;
             }
         } else if (verb == "title"_L1) {
             const QString title = args.takeFirst();
             for (const QString& host : args) {
-                if (!QTest::qWaitFor([&] { return probe.title(host) == title; }, patience))
+                const int wait = deadline_.isForever() ? patience : deadline_.remainingTime();
+                if (!QTest::qWaitFor([&] { return probe.title(host) == title; }, wait))
                     return false;
             }
+        } else if (verb == "bound"_L1) {
+            deadline_.setRemainingTime(args[0].toInt() * 1000 - sincePress_.elapsed());
         } else if (verb == "alert"_L1) {
             if (QTest::qWaitFor([&] { return alerts_.size() >= args.size(); }, patience))
                 QTest::qWait(500); // and no more
@@ -125,35 +123,22 @@ class TestEndToEnd : public QObject
             args.sort();
             alerts_.sort();
             return alerts_ == args;
-        } else if (verb == "same"_L1) {
-            return FileSystem::isMountRoot(mountPoint(args[0])) &&
-                   filesUnder(mountPoint(args[0])) == filesUnder(remote);
         } else if (verb == "absent"_L1) {
             return std::none_of(args.begin(), args.end(), [&](const QString& host) {
                 return QFileInfo::exists(mountPoint(host));
             });
-        } else if (verb == "stop"_L1) {
-            for (const QString& pid : QDir(u"/proc"_s).entryList(QDir::Dirs)) {
-                QFile cmdline(u"/proc/"_s + pid + u"/cmdline"_s);
-                const auto words = cmdline.open(QIODevice::ReadOnly) ? cmdline.readAll().split('\0')
-                                                                     : QList<QByteArray>();
-                if (words.value(0) == "/usr/bin/sshfs" &&
-                    words.contains(QFile::encodeName(mountPoint(args[0]))) &&
-                    ::kill(pid.toInt(), SIGSTOP) == 0)
-                    stopped_ << pid.toInt();
-            }
-            return !stopped_.isEmpty();
         } else if (verb == "refresh"_L1) {
             Tollvane::postReloadServers();
         } else if (verb == "child"_L1) {
             return runAlongside(QCoreApplication::applicationFilePath(),
                                 QStringList{u"--child"_s} + args) == 0;
-        } else if (verb == "write"_L1) {
-            QFile local(mountPoint(args[0]) + "/written"_L1), served(remote + "/written"_L1);
-            const bool ok = local.open(QIODevice::WriteOnly) && local.write("still here") == 10;
-            local.close();
-            return ok && served.open(QIODevice::ReadOnly) && served.readAll() == "still here" &&
-                   served.remove();
+        } else if (verb == "env"_L1) {
+            environment_ << args[0];
+            qputenv(args[0].toUtf8().constData(), args[1].toUtf8());
+        } else if (verb == "sh"_L1) {
+            return runAlongside(u"/bin/bash"_s,
+                                {u"-c"_s, "V=$TOLLVANE_E2E_VOLUMES R=$TOLLVANE_E2E_REMOTE "
+                                          "D=$TOLLVANE_E2E_DIR; "_L1 + args.join(u' ')}) == 0;
         } else if (verb == "atspi"_L1) {
             return runAlongside(u"/usr/bin/python3"_s,
                                 QStringList{QFINDTESTDATA("atspi.py")} + args) == 0;
@@ -168,22 +153,38 @@ private Q_SLOTS:
     {
         if (volumes.isEmpty())
             QSKIP("run through run-in-namespace.sh --desktop");
+        // A listener that takes connections and never greets.
+        silent_.start(u"/usr/bin/python3"_s, {u"-c"_s, u"import socket, time; s = socket.socket(); "
+                                                       "s.bind(('127.0.0.1', 0)); s.listen(64); "
+                                                       "print(s.getsockname()[1], flush=True); "
+                                                       "time.sleep(1e6)"_s});
+        QVERIFY(silent_.waitForReadyRead());
+        const QByteArray silent = "\n    HostName 127.0.0.1\n    Port " + silent_.readLine().trimmed();
         // More hosts: some with the options of "reachable" (its block comes first).
         QFile config(qEnvironmentVariable("TOLLVANE_E2E_CONFIG"));
         QVERIFY(config.open(QIODevice::ReadWrite));
         const QByteArray all = config.readAll(), block = all.left(all.indexOf("\n\n"));
         const QByteArray options = block.mid(block.indexOf('\n'));
-        for (const char* host : {"a", "r1", "r2", "r3", "r4"})
-            config.write("\n\nHost "_ba + host + options);
+        const QByteArray server = options.left(options.indexOf("\n    User"));
+        config.write("\n\nHost a" + options + "\n\nHost silent" + silent + "\n\nHost silent3" +
+                     silent + "\n    ConnectTimeout 3\n\nHost password" + server +
+                     "\n    User tollvane-e2e\n    PubkeyAuthentication no\n"
+                     "    StrictHostKeyChecking no\n    UserKnownHostsFile /dev/null\n\nHost newkey" +
+                     options.left(options.indexOf("\n    StrictHostKeyChecking")) +
+                     "\n    UserKnownHostsFile " + dir.toUtf8() + "/known_hosts");
         for (const QString& host : hostile + QStringList{u".."_s, u"../.."_s, u"."_s,
                                                          u"x/../plain"_s, u"a/b"_s})
             config.write("\n\nHost " + host.toUtf8());
         config.close();
         for (const QString& file : sentinels)
             QVERIFY(QDir().mkpath(QFileInfo(file).path()) && QFile(file).open(QIODevice::WriteOnly));
+        QFile fake(dir + "/askpass"_L1); // a user's own askpass
+        QVERIFY(fake.open(QIODevice::WriteOnly) &&
+                fake.write("#!/bin/sh\necho \"$1\" >>\"${0%/*}/asked\"\necho tollvane-e2e\n") > 0);
+        fake.setPermissions(fake.permissions() | QFile::ExeOwner);
 
         window_ = std::make_unique<SSHFSTable>();
-        window_->resize(600, 2000); // every row in sight
+        window_->resize(600, 1200); // every row in sight
         window_->show();
         QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
         // Closes each message box with its own button once it is up, and keeps what it said.
@@ -198,6 +199,8 @@ private Q_SLOTS:
         closer->start(20);
     }
 
+    void cleanupTestCase() { silent_.kill(); }
+
     void scenarios_data()
     {
         QTest::addColumn<QStringList>("steps");
@@ -206,8 +209,9 @@ private Q_SLOTS:
                                u"absent "_s + h};
         };
         QTest::newRow("mount and unmount through the linked home")
-            << QStringList{u"press reachable"_s, u"title Unmount reachable"_s, u"same reachable"_s,
-                           u"press reachable"_s, u"title Mount reachable"_s, u"absent reachable"_s};
+            << QStringList{u"press reachable"_s, u"title Unmount reachable"_s,
+                           u"sh diff -r $V/reachable $R"_s, u"press reachable"_s,
+                           u"title Mount reachable"_s, u"absent reachable"_s};
         QTest::newRow("refused") << failing(u"refused"_s);
         QTest::newRow("unresolvable") << failing(u"unresolvable"_s);
         for (const QString& host : hostile)
@@ -219,20 +223,44 @@ private Q_SLOTS:
             << QStringList{u"press a"_s, u"title Unmount a"_s, u"press a/b"_s, u"title Mount a/b"_s,
                            u"alert a/b"_s, u"press a"_s, u"title Mount a"_s, u"absent a/b a"_s};
         QTest::newRow("a stopped client: the window still answers, the unmount still works")
-            << QStringList{u"press reachable"_s, u"title Unmount reachable"_s, u"stop reachable"_s,
-                           u"refresh"_s, u"title Unmount reachable"_s, u"press reachable"_s,
-                           u"title Mount reachable"_s};
-        QTest::newRow("the volume outlives the application that mounted it")
-            << QStringList{u"child Mount Unmount"_s, u"write reachable"_s, u"refresh"_s,
+            << QStringList{u"press reachable"_s, u"title Unmount reachable"_s,
+                           u"sh pkill -STOP -f \"^/usr/bin/sshfs .* $V/reachable\""_s, u"refresh"_s,
                            u"title Unmount reachable"_s, u"press reachable"_s,
                            u"title Mount reachable"_s};
-        QTest::newRow("four at once")
-            << QStringList{u"press r1 r2 r3 r4"_s, u"title Unmount r1 r2 r3 r4"_s,
-                           u"press r1 r2 r3 r4"_s, u"title Mount r1 r2 r3 r4"_s, u"alert"_s};
+        QTest::newRow("the volume outlives the application that mounted it")
+            << QStringList{u"child Mount Unmount"_s, u"sh echo x >$V/reachable/new && rm $R/new"_s,
+                           u"refresh"_s, u"title Unmount reachable"_s, u"press reachable"_s,
+                           u"title Mount reachable"_s};
         QTest::newRow("a screen reader reads the rows and presses a button")
             << QStringList{u"atspi row tst_e2e reachable Mount"_s, u"atspi press tst_e2e reachable"_s,
                            u"title Unmount reachable"_s, u"atspi row tst_e2e reachable Unmount"_s,
                            u"press reachable"_s, u"title Mount reachable"_s};
+        QTest::newRow("a password, typed in the dialog")
+            << QStringList{u"press password"_s, u"atspi askpass tollvane-e2e"_s,
+                           u"title Unmount password"_s, u"press password"_s,
+                           u"title Mount password"_s};
+        QTest::newRow("a new host key, answered Connect")
+            << QStringList{u"press newkey"_s, u"atspi askpass yes"_s, u"title Unmount newkey"_s,
+                           u"sh grep -q 127.0.0.1 $D/known_hosts"_s, u"press newkey"_s,
+                           u"title Mount newkey"_s};
+        QTest::newRow("Cancel") << QStringList{u"press password"_s, u"atspi askpass --cancel"_s,
+                                               u"title Mount password"_s, u"alert password"_s};
+        QTest::newRow("the user's own askpass is the one asked")
+            << QStringList{u"env SSH_ASKPASS "_s + dir + u"/askpass"_s, u"press password"_s,
+                           u"title Unmount password"_s, u"sh grep -q password: $D/asked"_s,
+                           u"press password"_s, u"title Mount password"_s};
+        QTest::newRow("a host that never greets")
+            << QStringList{u"press silent"_s, u"bound 15"_s, u"title Mount silent"_s,
+                           u"alert silent"_s};
+        QTest::newRow("a host that never greets, with the user's ConnectTimeout")
+            << QStringList{u"press silent3"_s, u"bound 5"_s, u"title Mount silent3"_s,
+                           u"alert silent3"_s};
+        QTest::newRow("a cut connection comes back by itself")
+            << QStringList{u"press reachable"_s, u"title Unmount reachable"_s,
+                           u"sh pkill -P $(cat $D/sshd.pid)"_s,
+                           u"sh timeout 30 cat $V/reachable/README.txt"_s,
+                           u"title Unmount reachable"_s, u"press reachable"_s,
+                           u"title Mount reachable"_s};
     }
 
     void scenarios()
@@ -248,13 +276,15 @@ private Q_SLOTS:
     void init()
     {
         alerts_.clear();
+        deadline_ = QDeadlineTimer(QDeadlineTimer::Forever);
         QVERIFY(QFile::exists(sentinels[0])); // /Users is still the environment's own
     }
 
     void cleanup()
     {
-        for (pid_t pid : std::exchange(stopped_, {}))
-            ::kill(pid, SIGCONT);
+        QProcess::execute(u"pkill"_s, {u"-CONT"_s, u"-f"_s, u"^/usr/bin/sshfs"_s});
+        for (const QString& name : std::exchange(environment_, {}))
+            qunsetenv(name.toUtf8().constData());
         QVERIFY(!QFile::exists(canary));
         for (const QString& file : sentinels)
             QVERIFY2(QFile::exists(file), qPrintable(file));
