@@ -29,6 +29,10 @@ fi
 # Inside the namespace, with the environment of tests/e2e/environment.sh set up. A few more hosts
 # show search and filter; "photos" is the demo sshd under a second name.
 source "$root/tests/e2e/environment.sh"
+e2e_add_config_block()
+{
+    printf '\n%s\n' "$@" >>"$TOLLVANE_E2E_CONFIG"
+}
 e2e_add_config_block "Host photos" "    HostName 127.0.0.1" "    Port $TOLLVANE_E2E_PORT" \
     "    User $(id -un)" "    IdentityFile $TOLLVANE_E2E_KEY" \
     "    StrictHostKeyChecking no" "    UserKnownHostsFile /dev/null" "    LogLevel ERROR"

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is needed (Debian 12), builds Tollvane and runs every test through ctest.
 # As root the end-to-end tests run in private mount namespaces; without root they are skipped.
-# With CI=true: AddressSanitizer + UBSan for all tests, ThreadSanitizer for the concurrency
-# tests, and the parser fuzzer for about a minute; a skipped test counts as a failure.
+# With CI=true: AddressSanitizer + UBSan for all tests and ThreadSanitizer for the concurrency
+# tests; a skipped test counts as a failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
@@ -29,11 +29,7 @@ if [ "${CI:-}" = true ]; then
     # ThreadSanitizer cannot map its shadow memory under high-entropy address randomisation.
     TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 die_after_fork=0 suppressions=$PWD/tests/tsan.supp" setarch "$(uname -m)" -R \
         bash -c 'cd build/ci-tsan && ctest --output-on-failure --no-tests=error -L concurrency'
-    build build/ci-fuzz -DTOLLVANE_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ -DTOLLVANE_FUZZ_SECONDS=60
-    run_ctest build/ci-fuzz
 else
     build build/tests
     run_ctest build/tests -LE bench
-    build build/fuzz -DTOLLVANE_FUZZ=ON -DCMAKE_CXX_COMPILER=clang++ -DTOLLVANE_FUZZ_SECONDS=10
-    run_ctest build/fuzz
 fi

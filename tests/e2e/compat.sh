@@ -1,5 +1,11 @@
-# Sourced by every row of tst_compat: what the rows have in common.
-export D=$TOLLVANE_E2E_DIR V=$TOLLVANE_E2E_VOLUMES
+# The helpers of tst_e2e's shell steps. $V: the volumes folder, $R: what the server serves, $D:
+# the scratch folder. `app HOST [MOUNTPOINT]` runs the command line the application runs; `fake
+# SCRIPT` puts a scripted client over /usr/bin/sshfs for the scenario (a bind mount inside the
+# private namespace), which records its arguments in $D/args; the real client stays at
+# $D/real-sshfs. `confirmed FILE` waits for the mount's confirmation in the standard error kept
+# in FILE.
+export D=$TOLLVANE_E2E_DIR V=$TOLLVANE_E2E_VOLUMES R=$TOLLVANE_E2E_REMOTE
+[ -e "$D/real-sshfs" ] || cp /usr/bin/sshfs "$D/real-sshfs"
 rm -f "$D/err" "$D/go" "$D/args"
 app() {
     mkdir -p "${2:-$V/$1}"
@@ -14,3 +20,5 @@ confirmed() { timeout 20 bash -c "until grep -q statfs $1; do sleep 0.05; done";
 # outstays its volume, deaf to TERM.
 stays='trap "umount \"${!#}\"; exit 0" TERM; mount -t tmpfs x "${!#}"; while :; do sleep 0.05; done'
 outstays="trap '' TERM; $D/real-sshfs \"\$@\"; while :; do sleep 0.1; done"
+# A user's own askpass: it notes each prompt in $D/asked and answers the test account's password.
+printf '#!/bin/sh\necho "$1" >>%s/asked\necho tollvane-e2e\n' "$D" >"$D/askpass" && chmod +x "$D/askpass"

@@ -8,8 +8,10 @@
 # programs in $TOLLVANE_COMPAT_DIR, as the package makes them (overlays), fusectl is mounted, and
 # an sshd on 127.0.0.1 serves $TOLLVANE_E2E_REMOTE as the root of every sftp session, to the
 # login with its key and to the account "tollvane-e2e" (made in an overlay on /etc) with the
-# password "tollvane-e2e". The configuration holds "reachable", "refused" (a closed port) and
-# "unresolvable" (a .invalid name).
+# password "tollvane-e2e". The configuration holds "reachable", "refused" (a closed port),
+# "unresolvable" (a .invalid name), "password" (that account), "newkey" (a host key not yet
+# known), and "silent" and "silent3" (a listener that never greets; the second with the user's
+# own ConnectTimeout).
 # Exported: TOLLVANE_E2E_CONFIG, _VOLUMES (where the mount points go), _REMOTE, _PORT (the
 # sshd's), _KEY (the client's private key) and _DIR (scratch, on tmpfs).
 
@@ -28,11 +30,6 @@ e2e_check()
     done
     [[ -x ${TOLLVANE_COMPAT_DIR:-}/tollvane-sshfs ]] ||
         { echo "TOLLVANE_COMPAT_DIR must name the folder of the compat programs"; return 1; }
-}
-
-e2e_add_config_block()
-{
-    printf '\n%s\n' "$@" >>"$TOLLVANE_E2E_CONFIG"
 }
 
 _e2e_mount()
@@ -59,13 +56,12 @@ _e2e_free_port()
 
 _e2e_start_sshd()
 {
-    local dir=$TOLLVANE_E2E_DIR attempt
+    local dir=$TOLLVANE_E2E_DIR
     ssh-keygen -q -t ed25519 -N '' -f "$dir/ssh_host_ed25519_key"
     ssh-keygen -q -t ed25519 -N '' -f "$dir/id_ed25519"
     [[ -d /run/sshd ]] || { mkdir -p /run/sshd && _e2e_created+=(/run/sshd); }
-    for attempt in {1..20}; do
-        TOLLVANE_E2E_PORT=$(_e2e_free_port)
-        cat >"$dir/sshd_config" <<CONFIG
+    TOLLVANE_E2E_PORT=$(_e2e_free_port)
+    cat >"$dir/sshd_config" <<CONFIG
 Port $TOLLVANE_E2E_PORT
 ListenAddress 127.0.0.1
 HostKey $dir/ssh_host_ed25519_key
@@ -84,11 +80,9 @@ ForceCommand internal-sftp
 Match User tollvane-e2e
     PasswordAuthentication yes
 CONFIG
-        # Without -D it returns once it listens (or has failed to), and then runs on its own.
-        /usr/sbin/sshd -f "$dir/sshd_config" -E "$dir/sshd.log" && return 0
-    done
-    echo "e2e: sshd did not start; see $dir/sshd.log" >&2
-    return 1
+    # Without -D it returns once it listens (or has failed to), and then runs on its own.
+    /usr/sbin/sshd -f "$dir/sshd_config" -E "$dir/sshd.log" ||
+        { echo "e2e: sshd did not start; see $dir/sshd.log" >&2; return 1; }
 }
 
 e2e_setup()
@@ -123,6 +117,8 @@ e2e_setup()
     _e2e_overlay /etc && useradd -M -N tollvane-e2e && echo tollvane-e2e:tollvane-e2e | chpasswd || return 1
     _e2e_start_sshd || return 1
 
+    silent=$(_e2e_free_port) # takes connections (the backlog) and never answers
+    python3 -c "import socket, time; s = socket.socket(); s.bind(('127.0.0.1', $silent)); s.listen(64); time.sleep(1e6)" &
     cat >"$TOLLVANE_E2E_CONFIG" <<CONFIG
 Host reachable
     HostName 127.0.0.1
@@ -139,6 +135,29 @@ Host refused
 
 Host unresolvable
     HostName unresolvable.invalid
+
+Host password
+    HostName 127.0.0.1
+    Port $TOLLVANE_E2E_PORT
+    User tollvane-e2e
+    PubkeyAuthentication no
+    StrictHostKeyChecking no
+    UserKnownHostsFile /dev/null
+
+Host newkey
+    HostName 127.0.0.1
+    Port $TOLLVANE_E2E_PORT
+    IdentityFile $TOLLVANE_E2E_KEY
+    UserKnownHostsFile $TOLLVANE_E2E_DIR/known_hosts
+
+Host silent
+    HostName 127.0.0.1
+    Port $silent
+
+Host silent3
+    HostName 127.0.0.1
+    Port $silent
+    ConnectTimeout 3
 CONFIG
     export TOLLVANE_E2E_CONFIG TOLLVANE_E2E_VOLUMES TOLLVANE_E2E_REMOTE TOLLVANE_E2E_PORT \
         TOLLVANE_E2E_KEY TOLLVANE_E2E_DIR
@@ -148,16 +167,12 @@ CONFIG
 # and outlive whatever started them), then takes the mounts down.
 e2e_teardown()
 {
-    local proc stat left i
+    local pid left i
     [[ /proc/self/ns/mnt -ef /proc/1/ns/mnt ]] && return 1
     for i in {1..50}; do
-        left=0
-        for proc in /proc/[0-9]*; do
-            [[ ${proc#/proc/} == "$$" || ${proc#/proc/} == "$BASHPID" ]] && continue
-            [[ $proc/ns/mnt -ef /proc/self/ns/mnt ]] || continue
-            read -r stat <"$proc/stat" 2>/dev/null || continue
-            [[ ${stat##*) } == Z* ]] && continue # a zombie only waits for its parent
-            kill -KILL "${proc#/proc/}" 2>/dev/null && left=1
+        left=0 # zombies are left alone: they only wait for their parent
+        for pid in $(pgrep --ns $$ --nslist mnt -r R,S,D,T,t,I); do
+            [[ $pid == "$$" || $pid == "$BASHPID" ]] || { kill -KILL "$pid" 2>/dev/null && left=1; }
         done
         ((left)) || break
         sleep 0.1

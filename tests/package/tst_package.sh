@@ -1,5 +1,5 @@
 #!/bin/bash
-# Builds the Debian package in BUILD-DIR (or takes $TOLLVANE_DEB), checks it with Debian's tools,
+# Builds the Debian package in BUILD-DIR, checks it with Debian's tools,
 # and installs it for real with apt, twice (the second time over a foreign /usr/local/bin/sshfs),
 # each time in a private mount namespace: overlays on /usr, /etc and /var, tmpfs on /Users, /run
 # and /tmp, so the machine stays as it was. Needs root: skips (77) without it, fails with CI=true.
@@ -12,12 +12,9 @@ if [[ ${1:-} != --inside ]]; then
         [[ ${CI:-} == true ]] && fail "needs root (a private mount namespace)"
         echo "SKIP: needs root (a private mount namespace)"; exit 77
     fi
-    deb=${TOLLVANE_DEB:-}
-    if [[ -z $deb ]]; then
-        mkdir -p "$1" && bash "$(dirname "$0")/../../scripts/package.sh" "$1" >"$1/build.log" 2>&1 ||
-            fail "the package was not built; see $1/build.log"
-        deb=$(echo "$1"/tollvane_*_*.deb)
-    fi
+    mkdir -p "$1" && bash "$(dirname "$0")/../../scripts/package.sh" "$1" >"$1/build.log" 2>&1 ||
+        fail "the package was not built; see $1/build.log"
+    deb=$(echo "$1"/tollvane_*_*.deb)
     t=$(mktemp -d) # lintian leaves files in its TMPDIR
     lint=$(TMPDIR=$t lintian "$deb" 2>/dev/null); rm -rf "$t"; echo "lintian: ${lint:-no tags}"
     grep -q '^E:' <<<"$lint" && fail "lintian reports errors"

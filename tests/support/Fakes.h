@@ -12,7 +12,7 @@
 
 // Test doubles for the platform services. Each can be told to fail.
 
-// Lines that job threads append and a test reads. Reading gives a deep copy, so that the two
+// Lines that job threads append and a test reads. Reading makes new strings, so that the two
 // threads never share reference counts.
 class LockedLines
 {
@@ -25,10 +25,7 @@ public:
     QStringList operator()() const
     {
         std::lock_guard lock(mutex_);
-        QStringList copy;
-        for (const QString& s : lines_)
-            copy << QString(s.constData(), s.size());
-        return copy;
+        return lines_.join(u'\n').split(u'\n', Qt::SkipEmptyParts);
     }
 
 private:
@@ -74,34 +71,6 @@ public:
     }
     LockedLines shown;            // "message|informative"
     std::function<void()> onShow; // runs as the alert comes up
-};
-
-// A background queue that holds its work until the test lets it go; from then on it runs
-// everything on threads of its own, as the real queue does. Work never let go is dropped.
-class HeldQueue : public DispatchQueue
-{
-public:
-    void async(std::function<void()> work) override
-    {
-        std::unique_lock lock(mutex_);
-        if (!released_)
-            return held_.push_back(std::move(work));
-        lock.unlock();
-        BackgroundQueue().async(std::move(work));
-    }
-    qsizetype release()
-    {
-        std::lock_guard lock(mutex_);
-        released_ = true;
-        for (auto& work : held_)
-            BackgroundQueue().async(std::move(work));
-        return std::exchange(held_, {}).size();
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<std::function<void()>> held_;
-    bool released_ = false;
 };
 
 // Counts "reloadServers" posts while it lives.

@@ -7,18 +7,15 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include <algorithm>
-
 // Reads the host window as a user sees it: the rows now built, their host names and buttons.
-class WindowProbe
+struct WindowProbe
 {
-public:
-    explicit WindowProbe(const SSHFSTable& table) : table_(table) {}
+    const SSHFSTable& table;
 
     QList<HostRowView*> rows() const
     {
         QList<HostRowView*> rows;
-        for (QWidget* view : static_cast<HostTableView*>(table_.sshTable.data())->rowViews())
+        for (QWidget* view : static_cast<HostTableView*>(table.sshTable.data())->rowViews())
             rows << static_cast<HostRowView*>(view);
         return rows;
     }
@@ -31,10 +28,11 @@ public:
     }
     QPushButton* button(const QString& host) const
     {
-        const QList<HostRowView*> all = rows();
-        const auto row = std::find_if(all.begin(), all.end(),
-                                      [&](HostRowView* r) { return r->label()->text() == host; });
-        return row == all.end() ? nullptr : (*row)->button();
+        for (HostRowView* row : rows()) {
+            if (row->label()->text() == host)
+                return row->button();
+        }
+        return nullptr;
     }
     // The button's title, with " (disabled)" when it cannot be pressed; "no row" without one.
     QString title(const QString& host) const
@@ -44,7 +42,4 @@ public:
             return QStringLiteral("no row");
         return b->isEnabled() ? b->text() : b->text() + QLatin1String(" (disabled)");
     }
-
-private:
-    const SSHFSTable& table_;
 };

@@ -1,5 +1,4 @@
 #include "Fakes.h"
-#include "catalogue/Graphemes.h"
 #include "platform/UserAccount.h"
 
 #include <QFile>
@@ -9,7 +8,7 @@
 using namespace Qt::StringLiterals;
 
 // The configuration file as the coordinator reads it: one row per rule of the parser, or of how
-// it uses the grapheme rules (Unicode's own test file checks the rules themselves, below).
+// it uses Unicode's grapheme rules.
 class TestCatalogue : public QObject
 {
     Q_OBJECT
@@ -95,37 +94,6 @@ private Q_SLOTS:
         file.close();
         Tollvane::postReloadServers();
         QCOMPARE(coordinator.config, config);
-    }
-
-    // Unicode's own test of extended grapheme clusters, from Debian's unicode-data.
-    void characters()
-    {
-        QFile file(u"/usr/share/unicode/auxiliary/GraphemeBreakTest.txt"_s);
-        QVERIFY2(file.open(QIODevice::ReadOnly), "unicode-data is not installed");
-        int cases = 0;
-        while (!file.atEnd()) {
-            // "÷ 0020 × 0308 ÷": code points between break (÷) and no-break (×) marks
-            const QString line = QString::fromUtf8(file.readLine()).section(u'#', 0, 0);
-            const QStringList marks = line.simplified().split(u' ', Qt::SkipEmptyParts);
-            if (marks.isEmpty())
-                continue;
-            QString text;
-            QList<qsizetype> expected{0}, found;
-            for (qsizetype i = 1; i + 1 < marks.size(); i += 2) {
-                const char32_t code = marks[i].toUInt(nullptr, 16);
-                text += QString::fromUcs4(&code, 1);
-                if (marks[i + 1] == u"÷"_s)
-                    expected << text.size();
-            }
-            const Graphemes graphemes(text);
-            for (qsizetype i = 0; i <= text.size(); ++i) {
-                if (graphemes.startsCharacter(i))
-                    found << i;
-            }
-            QVERIFY2(found == expected, qPrintable(line));
-            ++cases;
-        }
-        QVERIFY(cases > 500);
     }
 };
 
