@@ -35,21 +35,27 @@ std::string mention(const std::string& text)
     return text;
 }
 
+// The configuration the client's ssh reads: one given on the command line, or else the one the
+// application lists (an absolute path: sshfs changes directory first); empty for ssh's own.
+std::string configFile(const MountClient::Request& args)
+{
+    const auto given = std::find(args.passed.begin(), args.passed.end(), "-F");
+    if (given != args.passed.end())
+        return given + 1 == args.passed.end() ? std::string() : *(given + 1);
+    const std::string listed = MountPoint::userFolder() + "/.ssh/config";
+    struct stat st;
+    return stat(listed.c_str(), &st) == 0 ? listed : std::string();
+}
+
 // The client as Debian's sshfs wants it: in the foreground, with debug output, its ssh reading
-// the configuration the application lists (an absolute path: sshfs changes directory first).
-std::vector<std::string> clientArguments(const MountClient::Request& args,
-                                         const std::string& host)
+// the configuration the application lists, with what the adapter adds to it.
+std::vector<std::string> clientArguments(const MountClient::Request& args, const std::string& host)
 {
     std::vector<std::string> result = {MountClient::realClient, "-f", "-o", "debug"};
-    std::string config = MountPoint::userFolder() + "/.ssh/config";
-    struct stat st;
-    if (const auto given = std::find(args.passed.begin(), args.passed.end(), "-F");
-        given != args.passed.end())
-        config = given + 1 == args.passed.end() ? std::string() : *(given + 1);
-    else if (stat(config.c_str(), &st) == 0)
+    const std::string config = configFile(args);
+    if (!config.empty() &&
+        std::find(args.passed.begin(), args.passed.end(), "-F") == args.passed.end())
         result.insert(result.end(), {"-F", config});
-    else
-        config.clear();
     const std::vector<std::string> added = SshOptions::forHost(host, config);
     result.insert(result.end(), added.begin(), added.end());
     for (const std::string& option : args.options) {

@@ -79,20 +79,20 @@ void Tollvane::scheduleCommand(std::shared_ptr<SSHFSServer> server, bool mount, 
     if (pending.empty())
         unmounts_.remove(server->path);
 
-    // The coordinator outlives its jobs: the application's is never destroyed.
     context_->platform.backgroundQueue->async(
-        [this, server, mount, handling, before = std::move(before), finished] {
+        [context = context_, server, mount, handling, before = std::move(before), finished] {
             for (const auto& unmount : before)
                 unmount.wait();
-            runCommand(mount, server, handling);
+            runCommand(context, mount, server, handling);
             if (finished)
                 finished->set_value();
         });
 }
 
-void Tollvane::runCommand(bool mount, std::shared_ptr<SSHFSServer> server, bool handling)
+void Tollvane::runCommand(std::shared_ptr<const Context> context, bool mount,
+                          std::shared_ptr<SSHFSServer> server, bool handling)
 {
-    CommandJob(context_, mount, std::move(server), handling).run();
+    CommandJob(std::move(context), mount, std::move(server), handling).run();
 }
 
 void Tollvane::finishUnmount(std::shared_ptr<SSHFSServer> server)

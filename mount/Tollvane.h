@@ -47,8 +47,6 @@ public:
     // Main thread. Marks the host busy when asked, posts "reloadServers", queues the job and
     // returns at once. A mount waits for the unmounts of its mount point queued before it.
     void scheduleCommand(std::shared_ptr<SSHFSServer> server, bool mount, bool handling) override;
-    // The job: runs the command and watches its standard error until the process has exited.
-    void runCommand(bool mount, std::shared_ptr<SSHFSServer> server, bool handling);
     // Main thread, after an unmount that set the busy mark: removes the mount point, clears the
     // mark and posts.
     void finishUnmount(std::shared_ptr<SSHFSServer> server);
@@ -65,6 +63,12 @@ private:
         QPointer<Tollvane> owner; // read on the main thread only
     };
     friend class CommandJob;
+
+    // The job, on a background thread: runs the command and watches its standard error until the
+    // process has exited. It holds the coordinator's services itself, so that a coordinator that
+    // goes (a test's; the application's never does) cannot pull them from under a running job.
+    static void runCommand(std::shared_ptr<const Context> context, bool mount,
+                           std::shared_ptr<SSHFSServer> server, bool handling);
 
     std::shared_ptr<const Context> context_;
     // Unmount jobs not known to have ended, by mount point; main thread only.

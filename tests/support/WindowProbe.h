@@ -28,11 +28,8 @@ struct WindowProbe
     }
     QPushButton* button(const QString& host) const
     {
-        for (HostRowView* row : rows()) {
-            if (row->label()->text() == host)
-                return row->button();
-        }
-        return nullptr;
+        const qsizetype row = shownHosts().indexOf(host);
+        return row < 0 ? nullptr : rows().at(row)->button();
     }
     // The button's title, with " (disabled)" when it cannot be pressed; "no row" without one.
     QString title(const QString& host) const
