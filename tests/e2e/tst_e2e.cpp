@@ -43,7 +43,7 @@ const QStringList hostile = {"$(touch${IFS}"_L1 + canary + u')',
                              "`touch${IFS}"_L1 + canary + u'`',
                              "x;touch${IFS}"_L1 + canary,
                              "x|touch${IFS}"_L1 + canary,
-                             "-oProxyCommand=touch${IFS}"_L1 + canary,
+                             "-oProxyCommand=touch${IFS}"_L1 + canary + u';',
                              "x'\"$(touch${IFS}"_L1 + canary + ")\"'"_L1};
 
 // Runs a process while this one's event loop goes on (it may be asking this very window).
@@ -212,6 +212,9 @@ private Q_SLOTS:
                "'sshfs: mount of alpha failed: ssh: no route' && [ \"$(tr '\\n' ' ' <$D/args)\" = "
                "\"-f -o debug -F /Users/$(id -un)/.ssh/config -o reconnect -o ConnectTimeout=10 -o "
                "ServerAliveInterval=15 -o ServerAliveCountMax=3 -- alpha:/ $V/alpha \" ]"_s;
+        QTest::newRow("adapter: a failure phrase already forwarded: the closing line names none")
+            << u"sh fake 'echo remote host has disconnected' && app alpha 2>&1 | tail -1 | "
+               "grep -qx 'sshfs: alpha: not mounted'"_s;
         QTest::newRow("adapter: bytes that are not UTF-8 become U+FFFD")
             << u"sh fake \"printf 'bad \\xff failed\\n'\" && app alpha 2>&1 | grep -qx \"bad "
                "$(printf '\\xef\\xbf\\xbd') failed\""_s;
