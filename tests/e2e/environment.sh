@@ -116,7 +116,7 @@ e2e_setup()
     _e2e_start_sshd || return 1
 
     silent=$(_e2e_free_port) # takes connections (the backlog) and never answers
-    python3 -c "import socket, time; s = socket.socket(); s.bind(('127.0.0.1', $silent)); s.listen(64); time.sleep(1e6)" &
+    (python3 -c "import socket, time; s = socket.socket(); s.bind(('127.0.0.1', $silent)); s.listen(64); time.sleep(1e6)" &)
     cat >"$TOLLVANE_E2E_CONFIG" <<CONFIG
 Host reachable
     HostName 127.0.0.1
