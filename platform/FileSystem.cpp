@@ -39,7 +39,7 @@ void removeAt(int dirfd, const char* name)
 {
     struct statx info = {};
     if (::statx(dirfd, name, AT_SYMLINK_NOFOLLOW | kNoWait, STATX_TYPE, &info) != 0 ||
-        PathGuard::isMountRoot(dirfd, name, AT_SYMLINK_NOFOLLOW))
+        PathGuard::isMountRoot(info))
         return;
     if (!S_ISDIR(info.stx_mode)) {
         ::unlinkat(dirfd, name, 0);
@@ -83,8 +83,7 @@ bool FileSystem::isMountRoot(const QString& path)
 
 bool FileSystem::isMountRootBelow(const QString& root, const QString& relative)
 {
-    return PathGuard::split(encode(relative).toStdString()) &&
-           isMountRoot(root + u'/' + relative);
+    return PathGuard::split(encode(relative).toStdString()) && isMountRoot(root + u'/' + relative);
 }
 
 void FileSystem::createDirectoryBelow(const QString& root, const QString& relative)

@@ -65,8 +65,12 @@ int PathGuard::openParent(const std::string& root, const std::vector<std::string
 bool PathGuard::isMountRoot(int dirfd, const char* name, int flags)
 {
     struct statx info = {};
-    return ::statx(dirfd, name, flags | kNoWait, 0, &info) == 0 &&
-           (info.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) &&
+    return ::statx(dirfd, name, flags | kNoWait, 0, &info) == 0 && isMountRoot(info);
+}
+
+bool PathGuard::isMountRoot(const struct statx& info)
+{
+    return (info.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) &&
            (info.stx_attributes & STATX_ATTR_MOUNT_ROOT);
 }
 
@@ -76,5 +80,5 @@ std::string PathGuard::pathOf(int fd)
     const ssize_t n =
         ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), path, sizeof path);
     return n > 0 && std::size_t(n) < sizeof path ? std::string(path, std::size_t(n))
-                                                  : std::string();
+                                                 : std::string();
 }

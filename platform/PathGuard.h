@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include <sys/stat.h>
+
 // The way from a root folder down to an item below it, walked one part at a time so that it can
 // never lead elsewhere: no part may be empty, "." or "..", and every folder on the way (the root
 // itself excepted, which may be a link) must be a real folder, not a symbolic link and not the
@@ -23,6 +25,8 @@ public:
     // Whether `name` in `dirfd` (with AT_EMPTY_PATH: `dirfd` itself) is the root of a mounted
     // file system. Never waits on the file system behind a mount.
     static bool isMountRoot(int dirfd, const char* name, int flags);
+    // The same from what statx answered.
+    static bool isMountRoot(const struct statx& info);
 
     // The path of an open descriptor, as the kernel knows it (links resolved).
     static std::string pathOf(int fd);
