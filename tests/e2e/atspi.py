@@ -5,6 +5,7 @@
 #   atspi.py press APP HOST             presses HOST's button through its Press action
 #   atspi.py askpass ANSWER|--cancel    types ANSWER into the askpass dialog, if it asks for text,
 #                                       and presses OK or Connect; or presses Cancel
+#   atspi.py askpass --enter            types Enter where the dialog has the keyboard
 import sys
 import time
 
@@ -61,6 +62,10 @@ def main(command, *args):
         press(wait_for(f"the row of {args[1]}", lambda: row(application(args[0]), args[1]))[1])
     elif command == "askpass":
         app = application("tollvane-askpass")
+        if args[0] == "--enter":
+            wait_for("the keyboard in the dialog", lambda: next((n for n in nodes(app) if n.getState().contains(pyatspi.STATE_FOCUSED)), None))
+            pyatspi.Registry.generateKeyboardEvent(0xFF0D, None, pyatspi.KEY_SYM)  # Return
+            return
         names = ["Cancel"] if args[0] == "--cancel" else ["OK", "Connect"]
         button = wait_for("the answer", lambda: next(
             filter(None, (find(app, pyatspi.ROLE_PUSH_BUTTON, name) for name in names)), None))

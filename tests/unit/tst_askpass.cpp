@@ -1,4 +1,4 @@
-#include "compat/AskpassDialog.h"
+#include "compat/askpass/AskpassDialog.h"
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -22,10 +22,12 @@ private Q_SLOTS:
         QTest::newRow("unknown text") << "S|x|Verification code:|12|Enter|0|12\n";
         QTest::newRow("new host key") << "H||Key SHA256:a0Z.\nAre you sure you want to continue "
                                          "connecting (yes/no/[fingerprint])? |no|Connect|0|yes\n";
+        QTest::newRow("new host key, a stray Enter")
+            << "H||Are you sure you want to continue connecting (yes/no)? ||Return|1|";
         QTest::newRow("changed host key")
             << "H||Are you sure you want to continue connecting (yes/no)? ||close|1|";
         QTest::newRow("confirm") << "C|confirm|Allow use of key k?||Yes|0|";
-        QTest::newRow("confirm, Escape") << "C|confirm|Allow use of key k?||Esc|1|";
+        QTest::newRow("confirm, a stray Enter") << "C|confirm|Allow use of key k?||Return|1|";
         QTest::newRow("notice") << "N|none|Confirm user presence||Return|0|";
     }
 
@@ -52,7 +54,10 @@ private Q_SLOTS:
         close(ends[1]);
         QCOMPARE(QString::fromUtf8(output, read(ends[0], output, sizeof output)), part[6]);
         close(ends[0]);
-        QVERIFY(dialog.findChild<QLineEdit*>()->text().isEmpty());
+        const auto* field = dialog.findChild<QLineEdit*>();
+        QVERIFY(field->text().isEmpty());
+        // The hint about typing only where there is a field to type in.
+        QCOMPARE(field->accessibleDescription().isEmpty(), part[0] != u"S");
     }
 };
 

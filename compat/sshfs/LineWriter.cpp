@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <string_view>
 
+#include <limits.h>
 #include <unistd.h>
 
 namespace {
@@ -12,7 +13,9 @@ namespace {
 // forms, surrogates and code points past U+10FFFF included).
 std::size_t sequenceLength(std::string_view text)
 {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const auto byte = [&](std::size_t i) {
+        return static_cast<unsigned char>(text[i]);
+    };
     const unsigned char lead = byte(0);
     std::size_t length = 0;
     unsigned char low = 0x80, high = 0xBF; // the second byte's range
@@ -63,7 +66,16 @@ void LineWriter::write(std::string line)
         return;
     std::replace_if(
         line.begin(), line.end(), [](char c) { return c == '\n'; }, '?');
-    line = validUtf8(line) + '\n';
+    line = validUtf8(line);
+    // One write of at most PIPE_BUF bytes reaches the reader whole, never mixed with another
+    // line nor cut inside a character; ssh's lines are far shorter.
+    if (line.size() >= PIPE_BUF) {
+        std::size_t end = PIPE_BUF - 1;
+        while ((static_cast<unsigned char>(line[end]) & 0xC0) == 0x80)
+            --end;
+        line.resize(end);
+    }
+    line += '\n';
     std::string_view rest = line;
     while (!rest.empty()) {
         const ssize_t n = ::write(STDERR_FILENO, rest.data(), rest.size());

@@ -1,4 +1,4 @@
-#include "AskpassEnvironment.h"
+#include "ClientEnvironment.h"
 
 #include <string_view>
 
@@ -27,7 +27,7 @@ bool isSet(char** environment, std::string_view name)
 
 } // namespace
 
-AskpassEnvironment::AskpassEnvironment(char** base, const std::string& askpass) : base_(base)
+ClientEnvironment::ClientEnvironment(char** base, const std::string& askpass) : base_(base)
 {
     const bool display = isSet(base, "DISPLAY") || isSet(base, "WAYLAND_DISPLAY");
     if (askpass.empty() || !display || isSet(base, "SSH_ASKPASS"))
@@ -50,7 +50,7 @@ AskpassEnvironment::AskpassEnvironment(char** base, const std::string& askpass) 
     pointers_.push_back(nullptr);
 }
 
-std::string AskpassEnvironment::besideThisProgram()
+std::string ClientEnvironment::besideThisProgram()
 {
     char path[PATH_MAX];
     const ssize_t length = readlink("/proc/self/exe", path, sizeof path);

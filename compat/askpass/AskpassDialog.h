@@ -11,8 +11,9 @@ class AskpassDialog;
 }
 
 // The question ssh asks, as a dialog: a secret is typed into a field that shows nothing of it, a
-// new host key is trusted with "Connect", a confirmation is answered with Yes or No. Enter
-// answers; Cancel, Escape and closing the window do not.
+// new host key is trusted with "Connect", a confirmation is answered with Yes or No. Enter sends
+// a secret; on the other questions Cancel (No) is the default and holds the focus. Cancel,
+// Escape and closing the window answer nothing.
 class AskpassDialog : public QDialog
 {
     Q_OBJECT

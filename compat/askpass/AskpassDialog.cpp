@@ -118,33 +118,35 @@ AskpassDialog::AskpassDialog(const AskpassPrompt& prompt, QWidget* parent)
         button->setAccessibleDescription(description);
         return button;
     };
-    QPushButton* answerButton = nullptr;
+    // Enter answers a secret; trusting a host key or saying yes takes a deliberate press, as a
+    // stray Enter or Space meant for another window must not trust anything.
+    QPushButton* preferred = nullptr;
     switch (kind_) {
     case AskpassPrompt::Kind::Secret:
         ui_->answer->setAccessibleName(prompt.text().simplified());
-        answerButton = add(u"&OK"_s, QDialogButtonBox::AcceptRole, u"Sends what you typed"_s);
+        ui_->answer->setAccessibleDescription(u"What you type is not shown. Enter sends it, "
+                                              "Escape cancels."_s);
+        preferred = add(u"&OK"_s, QDialogButtonBox::AcceptRole, u"Sends what you typed"_s);
         add(u"&Cancel"_s, QDialogButtonBox::RejectRole, u"Does not connect"_s);
         break;
     case AskpassPrompt::Kind::HostKey:
-        answerButton = add(u"C&onnect"_s, QDialogButtonBox::AcceptRole,
-                           u"Trusts this host key and connects"_s);
-        add(u"&Cancel"_s, QDialogButtonBox::RejectRole, u"Does not connect"_s);
+        add(u"C&onnect"_s, QDialogButtonBox::AcceptRole, u"Trusts this host key and connects"_s);
+        preferred = add(u"&Cancel"_s, QDialogButtonBox::RejectRole, u"Does not connect"_s);
         break;
     case AskpassPrompt::Kind::Confirm:
-        answerButton = add(u"&Yes"_s, QDialogButtonBox::YesRole);
-        add(u"&No"_s, QDialogButtonBox::NoRole);
+        add(u"&Yes"_s, QDialogButtonBox::YesRole);
+        preferred = add(u"&No"_s, QDialogButtonBox::NoRole);
         break;
     case AskpassPrompt::Kind::Notice:
-        answerButton = add(u"&Close"_s, QDialogButtonBox::RejectRole);
+        preferred = add(u"&Close"_s, QDialogButtonBox::RejectRole);
         break;
     }
-    // Enter answers, wherever the focus is but on another button.
-    answerButton->setDefault(true);
+    preferred->setDefault(true);
     if (kind_ == AskpassPrompt::Kind::Secret) {
         ui_->answer->setFocus();
     } else {
         ui_->answer->hide();
-        answerButton->setFocus();
+        preferred->setFocus();
         // Read out with the dialog, as the focus is on a button (the field's name carries it).
         setAccessibleDescription(prompt.text());
     }

@@ -1,35 +1,28 @@
 #pragma once
 
+#include "ClientCommand.h"
 #include "ClientOutput.h"
 #include "ClientReaper.h"
 #include "LineWriter.h"
+#include "MountProbe.h"
 
 #include "MountTable.h"
 
 #include <optional>
 #include <set>
 #include <string>
-#include <vector>
 
 #include <sys/types.h>
 
-// Runs Debian's sshfs in the foreground for one mount, forwards its output, and adds one line of
-// its own: a line containing "statfs" once a statvfs on the new mount has answered (the kernel
-// mount comes long before the connection), or one failure line. Stays for the life of the mount.
+// Runs Debian's sshfs in the foreground for one mount, passes its output on defused, and writes
+// the one verdict: "statfs" once a statvfs on the new mount has answered (the kernel mount comes
+// long before the connection), or one failure line with ssh's reason. Stays for the life of the
+// mount, and takes a volume whose client died off the mount table before it goes.
 class MountClient
 {
 public:
-    static constexpr const char* realClient = "/usr/bin/sshfs";
-
-    struct Request
-    {
-        std::vector<std::string> options; // for the real client, without volname/volicon
-        std::vector<std::string> passed;  // other options, for the real client as they are
-        std::string remote;               // host:dir
-        std::string mountPoint;
-    };
-
-    explicit MountClient(Request request) : args_(std::move(request)), output_(out_) {}
+    explicit MountClient(ClientCommand::Request request) : args_(std::move(request)), output_(out_)
+    {}
 
     // The exit status for the process: the real client's, and never 0 for a failed mount.
     int run();
@@ -43,21 +36,20 @@ private:
     void lookForMount();
     void takeProbe();
     void takeSignals();
-    void closeFailure();
+    void detachDeadVolume();
 
-    Request args_;
+    ClientCommand::Request args_;
     LineWriter out_;
     ClientOutput output_;
     std::string host_;
     std::string target_; // the mount point as the mount table will show it
     std::set<unsigned long> earlierMounts_;
-    MountTable::Entry probed_; // the new mount
+    std::optional<MountTable::Entry> ours_; // the client's mount, once seen
     ClientReaper reaper_;
     int mountinfo_ = -1;
     int signals_ = -1;
     int clientOutput_ = -1;
-    int probeResult_ = -1;
-    int probeWrite_ = -1;
+    MountProbe probe_;
     pid_t client_ = -1;
     std::optional<int> clientStatus_;
     State state_ = State::Waiting;

@@ -80,10 +80,10 @@ void MountTable::parse(std::string_view text)
         if (separator + 1 >= f.size())
             continue;
         const std::string_view device = f[2];
-        entries_.push_back({number(f[0]),
-                            unsigned(number(device.substr(std::min(device.find(':') + 1,
-                                                                   device.size())))),
-                            unescape(f[4]), std::string(f[separator + 1])});
+        entries_.push_back(
+            {number(f[0]),
+             unsigned(number(device.substr(std::min(device.find(':') + 1, device.size())))),
+             unescape(f[4]), std::string(f[separator + 1])});
     }
 }
 

@@ -3,21 +3,14 @@
 // hang us), only the folder that holds it: the mount table alone decides, and the unmounts are
 // lazy.
 
+#include "LazyUnmount.h"
 #include "MountPoint.h"
 #include "MountTable.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <string_view>
-#include <vector>
-
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char** environ;
 
 namespace {
 
@@ -34,24 +27,6 @@ int failed(const std::string& path, const std::string& reason)
 {
     std::fprintf(stderr, "Unmount of %s failed: %s\n", path.c_str(), reason.c_str());
     return 1;
-}
-
-// Exit status of the tool, or -1 when it could not run.
-int runTool(const char* program, std::initializer_list<const char*> arguments)
-{
-    std::vector<char*> argv = {const_cast<char*>(program)};
-    for (const char* argument : arguments)
-        argv.push_back(const_cast<char*>(argument));
-    argv.push_back(nullptr);
-    pid_t pid;
-    if (posix_spawn(&pid, program, nullptr, nullptr, argv.data(), environ) != 0)
-        return -1;
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR)
-            return -1;
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 } // namespace
@@ -80,17 +55,15 @@ int main(int argc, char** argv)
         }
         if (round == maxUnmounts)
             break;
-        const MountTable::Entry& top = mounts.back();
-        const bool fuse = top.type == "fuse" || top.type.starts_with("fuse.");
-        const int status = fuse ? runTool("/usr/bin/fusermount3", {"-u", "-z", path.c_str()})
-                                : runTool("/usr/bin/umount", {"-l", path.c_str()});
+        const std::string& type = mounts.back().type;
+        const int status = LazyUnmount::run(path, type);
         if (status != 0) {
             // The tool may have failed on a mount that another process took away meanwhile.
             MountTable after;
             if (after.readSelf() && after.at(path).size() < mounts.size())
                 continue;
             return failed(given,
-                          std::string(fuse ? "fusermount3" : "umount") +
+                          std::string(LazyUnmount::tool(type)) +
                               (status < 0 ? " could not run"
                                           : " exited with status " + std::to_string(status)));
         }

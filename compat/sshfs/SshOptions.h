@@ -12,7 +12,7 @@ class SshOptions
 {
 public:
     // The options for `host`, as ssh reads its configuration (`ssh -G`, with `configFile` unless
-    // it is empty): what the user set there wins.
+    // it is empty): what the user set there wins. None when ssh -G takes more than a few seconds.
     static std::vector<std::string> forHost(const std::string& host, const std::string& configFile);
 
     // From the output of `ssh -G`.

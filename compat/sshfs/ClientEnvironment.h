@@ -7,11 +7,11 @@
 // SSH_ASKPASS where there is a display to show it on and the user has named no askpass of their
 // own. ssh has no terminal here, so without one it could not ask for a password, a passphrase or
 // a new host key at all.
-class AskpassEnvironment
+class ClientEnvironment
 {
 public:
     // `base` as `environ`; `askpass` the program to offer, or empty for none.
-    AskpassEnvironment(char** base, const std::string& askpass);
+    ClientEnvironment(char** base, const std::string& askpass);
 
     // tollvane-askpass beside this program (links resolved), if it is there and executable.
     static std::string besideThisProgram();
