@@ -44,23 +44,23 @@ void AppDelegate::applicationWillBecomeActive()
 }
 
 void AppDelegate::applicationShouldHandleReopen(QWidget& window, const QString& activationToken,
-                                               const QString& startupId)
+                                                const QString& startupId)
 {
     if (!startupId.isEmpty() && QGuiApplication::platformName() == "xcb"_L1) {
         using SetStartupId = void (*)(const char*);
-        if (void* (*function)() = QGuiApplication::platformNativeInterface()
-                                      ->nativeResourceFunctionForIntegration("setstartupid"))
+        if (void* (*function)() =
+                QGuiApplication::platformNativeInterface()->nativeResourceFunctionForIntegration(
+                    "setstartupid"))
             reinterpret_cast<SetStartupId>(reinterpret_cast<void*>(function))(
                 startupId.toUtf8().constData());
     }
     // Where the Wayland client takes its token from when the window asks for the focus.
     if (!activationToken.isEmpty())
         qputenv("XDG_ACTIVATION_TOKEN", activationToken.toUtf8());
-    const bool wasActive = QGuiApplication::applicationState() == Qt::ApplicationActive;
     window.showNormal();
     window.raise();
     window.activateWindow();
-    // Already in front: no change of state will refresh the rows, so this reopening does.
-    if (wasActive)
-        applicationWillBecomeActive();
+    // The rows are refreshed even where no change of state follows: the window was in front
+    // already, or the desktop keeps the focus where it is.
+    applicationWillBecomeActive();
 }

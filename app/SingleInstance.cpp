@@ -10,9 +10,9 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-constexpr uint kDoNotQueue = 4;    // DBUS_NAME_FLAG_DO_NOT_QUEUE
-constexpr uint kPrimaryOwner = 1;  // DBUS_REQUEST_NAME_REPLY_PRIMARY_OWNER
-constexpr uint kAlreadyOwner = 4;  // DBUS_REQUEST_NAME_REPLY_ALREADY_OWNER
+constexpr uint kDoNotQueue = 4;   // DBUS_NAME_FLAG_DO_NOT_QUEUE
+constexpr uint kPrimaryOwner = 1; // DBUS_REQUEST_NAME_REPLY_PRIMARY_OWNER
+constexpr uint kAlreadyOwner = 4; // DBUS_REQUEST_NAME_REPLY_ALREADY_OWNER
 
 // Where no bus is named, libdbus would launch one of its own for the display: that is no session
 // to share, and nothing the user's system should see appear.
@@ -42,16 +42,17 @@ QVariantMap SingleInstance::launchPlatformData()
 void SingleInstance::claim(const QVariantMap& platformData, std::function<void(bool first)> decided)
 {
     decided_ = std::move(decided);
-    QDBusConnection bus = sessionBusNamed() ? QDBusConnection::sessionBus()
-                                            : QDBusConnection(QString());
+    QDBusConnection bus =
+        sessionBusNamed() ? QDBusConnection::sessionBus() : QDBusConnection(QString());
     // Ready to answer before the name can lead anyone here.
-    if (!bus.isConnected() || !bus.registerObject(path_, this, QDBusConnection::ExportScriptableSlots)) {
+    if (!bus.isConnected() ||
+        !bus.registerObject(path_, this, QDBusConnection::ExportScriptableSlots)) {
         decided_(true);
         return;
     }
-    QDBusMessage request = QDBusMessage::createMethodCall(
-        u"org.freedesktop.DBus"_s, u"/org/freedesktop/DBus"_s, u"org.freedesktop.DBus"_s,
-        u"RequestName"_s);
+    QDBusMessage request =
+        QDBusMessage::createMethodCall(u"org.freedesktop.DBus"_s, u"/org/freedesktop/DBus"_s,
+                                       u"org.freedesktop.DBus"_s, u"RequestName"_s);
     request << service_ << kDoNotQueue;
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(request), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, platformData] {
@@ -68,11 +69,11 @@ void SingleInstance::claim(const QVariantMap& platformData, std::function<void(b
 
 void SingleInstance::handOver(const QVariantMap& platformData)
 {
-    QDBusMessage call = QDBusMessage::createMethodCall(service_, path_,
-                                                       u"org.freedesktop.Application"_s,
-                                                       u"Activate"_s);
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        service_, path_, u"org.freedesktop.Application"_s, u"Activate"_s);
     call << platformData;
-    auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call), this);
+    auto* watcher =
+        new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher] {
         watcher->deleteLater();
         // Gone meanwhile: this process is on its own after all.

@@ -2,8 +2,8 @@
 
 #include "catalogue/Graphemes.h"
 #include "catalogue/MountRequests.h"
-#include "platform/ModalAlert.h"
 #include "platform/FileSystem.h"
+#include "platform/ModalAlert.h"
 #include "platform/UserAccount.h"
 
 using namespace Qt::StringLiterals;

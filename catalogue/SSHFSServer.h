@@ -39,5 +39,4 @@ private:
     QString placeHost_;
     QString placePath_;
     QByteArray place_;
-
 };
