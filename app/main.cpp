@@ -21,7 +21,7 @@ int main(int argc, char* argv[])
 {
     const QVariantMap launch = SingleInstance::launchPlatformData();
     QApplication application(argc, argv);
-    const QString id = QStringLiteral(TOLLVANE_APP_ID);
+    const QString id = QLatin1StringView(TOLLVANE_APP_ID);
     QApplication::setApplicationName(u"Tollvane"_s);
     QGuiApplication::setDesktopFileName(id);
     QGuiApplication::setWindowIcon(QIcon(QPixmap::fromImage(QImage(tollvane64))));
