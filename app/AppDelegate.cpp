@@ -4,6 +4,10 @@
 #include "mount/VolumeIcon.h"
 
 #include <QGuiApplication>
+#include <QWidget>
+#include <qpa/qplatformnativeinterface.h>
+
+using namespace Qt::StringLiterals;
 
 AppDelegate::AppDelegate(QGuiApplication& application)
 {
@@ -37,4 +41,26 @@ bool AppDelegate::applicationShouldTerminateAfterLastWindowClosed()
 void AppDelegate::applicationWillBecomeActive()
 {
     Tollvane::postReloadServers();
+}
+
+void AppDelegate::applicationShouldHandleReopen(QWidget& window, const QString& activationToken,
+                                                const QString& startupId)
+{
+    if (!startupId.isEmpty() && QGuiApplication::platformName() == "xcb"_L1) {
+        using SetStartupId = void (*)(const char*);
+        if (void* (*function)() =
+                QGuiApplication::platformNativeInterface()->nativeResourceFunctionForIntegration(
+                    "setstartupid"))
+            reinterpret_cast<SetStartupId>(reinterpret_cast<void*>(function))(
+                startupId.toUtf8().constData());
+    }
+    // Where the Wayland client takes its token from when the window asks for the focus.
+    if (!activationToken.isEmpty())
+        qputenv("XDG_ACTIVATION_TOKEN", activationToken.toUtf8());
+    window.showNormal();
+    window.raise();
+    window.activateWindow();
+    // The rows are refreshed even where no change of state follows: the window was in front
+    // already, or the desktop keeps the focus where it is.
+    applicationWillBecomeActive();
 }

@@ -145,9 +145,11 @@ void keystrokeUnmounted(benchmark::State& state)
 void isMounted(benchmark::State& state)
 {
     QTemporaryDir dir;
-    SSHFSServer server(u"Host x"_s);
-    const QString paths[] = {dir.filePath(u"missing"_s), dir.path(), u"/proc"_s};
-    server.path = paths[state.range(0)];
+    QDir(dir.path()).mkdir(u"plain"_s);
+    const QString paths[] = {dir.filePath(u"missing"_s), dir.filePath(u"plain"_s), u"/dev/pts"_s};
+    const QString path = paths[state.range(0)];
+    SSHFSServer server("Host "_L1 + path.section(u'/', -1));
+    server.path = path;
     for (auto _ : state)
         benchmark::DoNotOptimize(server.isMounted());
 }

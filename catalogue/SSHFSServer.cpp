@@ -2,8 +2,8 @@
 
 #include "catalogue/Graphemes.h"
 #include "catalogue/MountRequests.h"
-#include "platform/ModalAlert.h"
 #include "platform/FileSystem.h"
+#include "platform/ModalAlert.h"
 #include "platform/UserAccount.h"
 
 using namespace Qt::StringLiterals;
@@ -28,7 +28,12 @@ SSHFSServer::SSHFSServer(const QString& block)
 
 bool SSHFSServer::isMounted()
 {
-    return FileSystem::isMountRootBelow(volumesFolder(), host);
+    if (host != placeHost_ || path != placePath_) {
+        placeHost_ = host;
+        placePath_ = path;
+        place_ = FileSystem::placeBelow(volumesFolder(), host);
+    }
+    return FileSystem::isMountRoot(place_);
 }
 
 // The mount point is the volumes folder followed by the host; the host is walked down from there,

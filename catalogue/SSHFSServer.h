@@ -19,7 +19,7 @@ public:
 
     // True when `path` is the root directory of a mounted volume. Answers at once, even when the
     // file system behind the volume has stopped answering. A host name with "." or ".." in it
-    // has no mount point of its own, and is never mounted.
+    // has no mount point of its own, and is never mounted. Main thread only.
     bool isMounted();
     // Creates the mount point with its missing parents; failures are dropped. Both act only on a
     // mount point inside the volumes folder: no "." or ".." in the host name, and no symbolic
@@ -33,4 +33,10 @@ public:
 
 private:
     QString volumesFolder() const;
+
+    // The mount point checked and encoded once for the host and path it was made from: the name
+    // rule then costs nothing per query, and the state itself is still asked every time.
+    QString placeHost_;
+    QString placePath_;
+    QByteArray place_;
 };

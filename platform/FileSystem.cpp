@@ -77,13 +77,19 @@ int openParent(const QString& root, const QString& relative, bool create, std::s
 
 bool FileSystem::isMountRoot(const QString& path)
 {
-    const QByteArray name = encode(path);
-    return !name.isNull() && PathGuard::isMountRoot(AT_FDCWD, name.constData(), 0);
+    return isMountRoot(encode(path));
 }
 
-bool FileSystem::isMountRootBelow(const QString& root, const QString& relative)
+QByteArray FileSystem::placeBelow(const QString& root, const QString& relative)
 {
-    return PathGuard::split(encode(relative).toStdString()) && isMountRoot(root + u'/' + relative);
+    if (root.isEmpty() || !PathGuard::split(encode(relative).toStdString()))
+        return {};
+    return encode(root + u'/' + relative);
+}
+
+bool FileSystem::isMountRoot(const QByteArray& encodedPath)
+{
+    return !encodedPath.isNull() && PathGuard::isMountRoot(AT_FDCWD, encodedPath.constData(), 0);
 }
 
 void FileSystem::createDirectoryBelow(const QString& root, const QString& relative)

@@ -10,9 +10,11 @@ public:
     // True when `path` exists and is the root of a mounted file system. Never waits on the file
     // system behind a mount, so it answers at once even when a FUSE daemon has stopped.
     static bool isMountRoot(const QString& path);
-    // The same for `relative` below `root`, and false when `relative` has an empty, "." or ".."
-    // part: such a path is no place of its own below the root.
-    static bool isMountRootBelow(const QString& root, const QString& relative);
+    // The path of `relative` below `root`, encoded for the kernel; null when `relative` has an
+    // empty, "." or ".." part: such a path is no place of its own below the root.
+    static QByteArray placeBelow(const QString& root, const QString& relative);
+    // isMountRoot() for a path placeBelow() gave; false for a null one.
+    static bool isMountRoot(const QByteArray& encodedPath);
     // Creates the directory `relative` below `root`, with its missing parents (the root's too).
     // Does nothing unless the way down is safe (see PathGuard).
     static void createDirectoryBelow(const QString& root, const QString& relative);

@@ -8,6 +8,7 @@ TOLLVANE_PACKAGES=(
     sshfs fuse3 openssh-server openssh-client
     util-linux procps psmisc
     xvfb xauth x11-utils dbus dbus-x11 at-spi2-core python3 python3-pyatspi qt6-image-formats-plugins
+    weston qt6-wayland xdg-utils
     dpkg-dev file lintian desktop-file-utils appstream strace
 )
 

@@ -5,6 +5,8 @@
 #include <QAbstractScrollArea>
 #include <QLabel>
 
+using namespace Qt::StringLiterals;
+
 HostRowAccessible::HostRowAccessible(HostRowView* row)
     : QAccessibleWidget(row, QAccessible::ListItem)
 {}
@@ -23,4 +25,20 @@ QString HostRowAccessible::text(QAccessible::Text t) const
     if (t == QAccessible::Name)
         return static_cast<HostRowView*>(widget())->label()->text();
     return QAccessibleWidget::text(t);
+}
+
+QStringList HostRowAccessible::actionNames() const
+{
+    QStringList names = QAccessibleWidget::actionNames();
+    if (static_cast<HostRowView*>(widget())->mounted())
+        names.prepend(u"Open"_s);
+    return names;
+}
+
+void HostRowAccessible::doAction(const QString& actionName)
+{
+    if (actionName == "Open"_L1)
+        Q_EMIT static_cast<HostRowView*>(widget())->openRequested();
+    else
+        QAccessibleWidget::doAction(actionName);
 }

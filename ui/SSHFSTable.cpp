@@ -7,12 +7,21 @@
 #include "ui/HostTableView.h"
 #include "ui_MainWindow.h"
 
+#include <QAction>
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QShortcut>
+#include <QUrl>
 
 using namespace Qt::StringLiterals;
+
+namespace {
+// Qt's own clear button takes its picture from an image file, and reading one loads every
+// image-format plugin there is: this one is built in.
+#include "resources/clear-16.xpm"
+} // namespace
 
 SSHFSTable::SSHFSTable(QWidget* parent) : SSHFSTable(Tollvane::shared(), parent) {}
 
@@ -39,6 +48,15 @@ SSHFSTable::SSHFSTable(Tollvane& coordinator, QWidget* parent)
     auto* clear = new QShortcut(QKeySequence(Qt::Key_Escape), ui_->searchField);
     clear->setContext(Qt::WidgetShortcut);
     connect(clear, &QShortcut::activated, ui_->searchField, &QLineEdit::clear);
+    QAction* clearButton = ui_->searchField->addAction(QIcon(QPixmap::fromImage(QImage(clear16))),
+                                                       QLineEdit::TrailingPosition);
+    clearButton->setText(u"Clear"_s);
+    clearButton->setVisible(false);
+    connect(clearButton, &QAction::triggered, ui_->searchField, &QLineEdit::clear);
+    connect(ui_->searchField, &QLineEdit::textChanged, clearButton,
+            [clearButton](const QString& text) { clearButton->setVisible(!text.isEmpty()); });
+    // Where a person starts typing.
+    ui_->searchField->setFocus(Qt::OtherFocusReason);
     auto* close = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_W), this);
     connect(close, &QShortcut::activated, this, [this] { window()->close(); });
 
@@ -115,7 +133,20 @@ QWidget* SSHFSTable::viewForRow(int row)
     QPushButton* button = view->button();
     connect(button, &QPushButton::clicked, this,
             [this, button] { buttonPressedWithSender(button); });
+    connect(view, &HostRowView::openRequested, this, [this, button] { openWithSender(button); });
     return view;
+}
+
+void SSHFSTable::openWithSender(QPushButton* sender)
+{
+    bool tagged = false;
+    const int tag = sender->property(HostRowView::tagProperty).toInt(&tagged);
+    if (!tagged || tag < 0 || size_t(tag) >= servers.size())
+        return;
+    // Asked now, not when the row was built; the desktop's own handler for folders opens it.
+    SSHFSServer& record = *servers[size_t(tag)];
+    if (record.isMounted())
+        QDesktopServices::openUrl(QUrl::fromLocalFile(record.path));
 }
 
 void SSHFSTable::buttonPressedWithSender(QPushButton* sender)

@@ -46,6 +46,8 @@ public:
     // mounted: true keeps the mounted hosts, false the others, none keeps both.
     void rebuildServers(std::optional<bool> mounted);
     void buttonPressedWithSender(QPushButton* sender);
+    // Opens the row's volume in the desktop's file manager; nothing when it is not mounted.
+    void openWithSender(QPushButton* sender);
     // A new view for the row, as the table asks for it when the row comes into sight.
     QWidget* viewForRow(int row);
 

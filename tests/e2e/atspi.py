@@ -3,6 +3,8 @@
 #   atspi.py warm                       brings the accessibility bus up, before any application
 #   atspi.py row APP HOST TITLE         the row of HOST reads as its host name and a button TITLE
 #   atspi.py press APP HOST             presses HOST's button through its Press action
+#   atspi.py open APP HOST              does the Open action of HOST's row
+#   atspi.py one APP                    one application APP runs, with one window
 #   atspi.py askpass ANSWER|--cancel    types ANSWER into the askpass dialog, if it asks for text,
 #                                       and presses OK or Connect; or presses Cancel
 #   atspi.py askpass --enter            types Enter where the dialog has the keyboard
@@ -48,9 +50,9 @@ def reads(app, host, title):
     return found and (found[0].name, found[1].name) == (host, title)
 
 
-def press(button):
-    action = button.queryAction()
-    action.doAction([action.getName(i) for i in range(action.nActions)].index("Press"))
+def act(node, name):
+    action = node.queryAction()
+    action.doAction([action.getName(i) for i in range(action.nActions)].index(name))
 
 
 def main(command, *args):
@@ -59,7 +61,12 @@ def main(command, *args):
     elif command == "row":
         wait_for(f"the row of {args[1]} reading {args[2]}", lambda: reads(application(args[0]), *args[1:]))
     elif command == "press":
-        press(wait_for(f"the row of {args[1]}", lambda: row(application(args[0]), args[1]))[1])
+        act(wait_for(f"the row of {args[1]}", lambda: row(application(args[0]), args[1]))[1], "Press")
+    elif command == "open":
+        act(wait_for(f"the row of {args[1]}", lambda: find(application(args[0]), pyatspi.ROLE_LIST_ITEM, args[1])), "Open")
+    elif command == "one":
+        desktop = pyatspi.Registry.getDesktop(0)
+        wait_for(f"one {args[0]} with one window", lambda: [a.childCount for a in nodes(desktop, 1) if a.name == args[0]] == [1])
     elif command == "askpass":
         app = application("tollvane-askpass")
         if args[0] == "--enter":
@@ -72,6 +79,6 @@ def main(command, *args):
         field = find(app, pyatspi.ROLE_PASSWORD_TEXT)
         if field and args[0] != "--cancel":
             field.queryEditableText().setTextContents(args[0])
-        press(button)
+        act(button, "Press")
 
 main(*sys.argv[1:])

@@ -11,7 +11,8 @@
 # password "tollvane-e2e". The configuration holds "reachable", "refused" (a closed port),
 # "unresolvable" (a .invalid name), "password" (that account), "newkey" (a host key not yet
 # known), and "silent" and "silent3" (a listener that never greets; the second with the user's
-# own ConnectTimeout).
+# own ConnectTimeout). The desktop's handler for folders is a stand-in that adds the path it was
+# given to $TOLLVANE_E2E_DIR/opened.
 # Exported: TOLLVANE_E2E_CONFIG, _VOLUMES (where the mount points go), _REMOTE, _PORT (the
 # sshd's), _KEY (the client's private key) and _DIR (scratch, on tmpfs).
 
@@ -26,6 +27,9 @@ e2e_check()
     [[ $(id -u) == 0 ]] || { echo "needs root (a private mount namespace, FUSE and an sshd)"; return 1; }
     [[ -c /dev/fuse ]] || { echo "no /dev/fuse"; return 1; }
     [[ -x /usr/sbin/sshd && -x /usr/bin/sshfs ]] || { echo "needs Debian's openssh-server and sshfs"; return 1; }
+    for tool in weston xdg-open; do
+        command -v $tool >/dev/null || { echo "needs $tool (scripts/packages.sh)"; return 1; }
+    done
     [[ -x ${TOLLVANE_COMPAT_DIR:-}/tollvane-sshfs ]] ||
         { echo "TOLLVANE_COMPAT_DIR must name the folder of the compat programs"; return 1; }
 }
@@ -98,8 +102,15 @@ e2e_setup()
 
     home=$(getent passwd "$e2e_login" | cut -d: -f6)
     _e2e_overlay "$home" || return 1
-    rm -rf "$home/.ssh" "$home/Volumes" "$home/Library/Application Support/Tollvane"
+    rm -rf "$home/.ssh" "$home/Volumes" "$home/Library/Application Support/Tollvane" \
+        "$home/.config/mimeapps.list" "$home/.local/share/applications"
     ln -s "$home" "/Users/$e2e_login"
+    mkdir -p "$home/.config" "$home/.local/share/applications"
+    printf '[Default Applications]\ninode/directory=tollvane-e2e-files.desktop\n' >"$home/.config/mimeapps.list"
+    printf '#!/bin/sh\necho "$1" >>%s/opened\n' "$TOLLVANE_E2E_DIR" >"$TOLLVANE_E2E_DIR/files"
+    chmod +x "$TOLLVANE_E2E_DIR/files"
+    printf '[Desktop Entry]\nType=Application\nName=Files\nExec=%s/files %%f\n' "$TOLLVANE_E2E_DIR" \
+        >"$home/.local/share/applications/tollvane-e2e-files.desktop"
 
     TOLLVANE_E2E_CONFIG=/Users/$e2e_login/.ssh/config
     TOLLVANE_E2E_VOLUMES=/Users/$e2e_login/Volumes

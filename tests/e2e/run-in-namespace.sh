@@ -1,9 +1,11 @@
 #!/bin/bash
 # Runs CMD... in the end-to-end environment of environment.sh, inside a private mount namespace,
 # and exits with CMD's status. With --desktop, CMD gets a private X server and session bus with
-# the accessibility bus up, as a desktop has them. Where the environment cannot be built it says
-# why and exits 77 (skipped), or 1 when CI=true.
-#   TOLLVANE_COMPAT_DIR=build/compat tests/e2e/run-in-namespace.sh [--desktop] build/tests/e2e/tst_e2e
+# the accessibility bus up, as a desktop has them; with --wayland, Debian's weston on that X
+# server (its X11 backend gives it a seat), and CMD sees only WAYLAND_DISPLAY and
+# XDG_SESSION_TYPE=wayland. Where the environment cannot be built it says why and exits 77
+# (skipped), or 1 when CI=true.
+#   TOLLVANE_COMPAT_DIR=build/compat tests/e2e/run-in-namespace.sh [--desktop|--wayland] build/tests/e2e/tst_e2e
 set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/environment.sh"
@@ -16,11 +18,23 @@ if [[ ${1:-} == --inside ]]; then
     "$@"
     exit $?
 fi
-if [[ ${1:-} == --desktop ]]; then
-    shift
+if [[ ${1:-} == --session ]]; then # on the private X server, with the session bus
+    if [[ $2 == --wayland ]]; then
+        export XDG_RUNTIME_DIR=$TOLLVANE_E2E_DIR/wayland WAYLAND_DISPLAY=$TOLLVANE_E2E_DIR/wayland/w
+        mkdir -m 700 "$XDG_RUNTIME_DIR"
+        weston --backend=x11-backend.so --use-pixman --socket=w --idle-time=0 &>"$XDG_RUNTIME_DIR/log" &
+        timeout 20 bash -c 'until [[ -S $WAYLAND_DISPLAY ]]; do sleep 0.1; done' ||
+            { cat "$XDG_RUNTIME_DIR/log"; exit 1; }
+        unset DISPLAY XDG_RUNTIME_DIR QT_QPA_PLATFORM
+        export XDG_SESSION_TYPE=wayland
+    fi
+    shift 2
+    /usr/bin/python3 "$here/atspi.py" warm && exec "$@"
+    exit 1
+fi
+if [[ ${1:-} == --desktop || ${1:-} == --wayland ]]; then
     set -- /usr/bin/xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" /usr/bin/dbus-run-session -- \
-        /usr/bin/env QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 /bin/bash -c \
-        '/usr/bin/python3 "$0/atspi.py" warm && exec "$@"' "$here" "$@"
+        /usr/bin/env QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 "$0" --session "$@"
 fi
 [[ $# != 0 ]] || { echo "usage: $0 [--desktop] CMD [ARG...]" >&2; exit 2; }
 if ! reason=$(e2e_check); then

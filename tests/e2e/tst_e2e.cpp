@@ -3,6 +3,7 @@
 // 127.0.0.1, on a private X server and session bus. Alerts are the real message boxes, read and
 // closed as a person would. A scenario is a list of steps, separated by " ; ":
 //   press H...        presses each host's button; each row is busy at once
+//   open H            double-clicks the host's name
 //   title T H...      waits until each host's button reads T
 //   bound S           those waits end within S seconds of the last press
 //   alert H...        exactly these alerts ("Couldn't connect to H") came in this scenario
@@ -82,6 +83,9 @@ class TestEndToEnd : public QObject
                 if (probe.title(host) != "... (disabled)"_L1)
                     return false;
             }
+        } else if (verb == "open"_L1) {
+            const qsizetype row = probe.shownHosts().indexOf(args[0]);
+            QTest::mouseDClick(probe.rows().value(row)->label(), Qt::LeftButton);
         } else if (verb == "title"_L1) {
             const QString title = args.takeFirst();
             for (const QString& host : args) {
@@ -201,10 +205,24 @@ private Q_SLOTS:
                "title Mount reachable"_s;
         // The application itself, as a screen reader sees it and presses it, then ended.
         QTest::newRow("the volume outlives the application that mounted it")
-            << u"sh setsid -f $TOLLVANE_APP ; atspi row Tollvane reachable Mount ; atspi press "
+            << u"sh rm -f $D/opened && setsid -f $TOLLVANE_APP ; atspi row Tollvane reachable "
+               u"Mount ; atspi press "
                "Tollvane reachable ; atspi row Tollvane reachable Unmount ; sh pkill -f "
                "^$TOLLVANE_APP && echo x >$V/reachable/new && rm $R/new ; refresh ; title Unmount "
                "reachable ; press reachable ; title Mount reachable"_s;
+        // The stand-in for the desktop's file manager adds what it opens to $D/opened.
+        QTest::newRow("Open: a mounted volume in the file manager, nothing for an unmounted one")
+            << u"sh rm -f $D/opened ; press reachable ; title Unmount reachable ; open reachable ; "
+               "sh timeout 10 bash "
+               "-c 'until [ -s $D/opened ]; do sleep 0.1; done' ; press reachable ; title Mount "
+               "reachable ; sh mkdir $V/reachable ; open reachable ; sh sleep 1 && rmdir "
+               "$V/reachable && [ \"$(cat $D/opened)\" = $V/reachable ]"_s;
+        QTest::newRow("a second start: one window, which shows a volume mounted meanwhile")
+            << u"sh setsid -f $TOLLVANE_APP ; atspi row Tollvane reachable Mount ; sh { app "
+               "reachable 2>$D/err & } && confirmed $D/err && timeout 20 $TOLLVANE_APP ; atspi one "
+               "Tollvane ; atspi row Tollvane reachable Unmount ; atspi open Tollvane reachable ; "
+               "sh timeout 10 bash -c 'until [ -s $D/opened ]; do sleep 0.1; done' && pkill -f "
+               "^$TOLLVANE_APP ; refresh ; press reachable ; title Mount reachable"_s;
         QTest::newRow("a password, typed in the dialog")
             << u"press password ; atspi askpass tollvane-e2e ; title Unmount password ; "
                "press password ; title Mount password"_s;

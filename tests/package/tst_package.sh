@@ -47,8 +47,16 @@ apt-get install -qq -y -o Dir::Etc::SourceList=/dev/null -o Dir::Etc::SourcePart
     "$deb" >"$s/apt.log" 2>&1 ||
     { cat "$s/apt.log"; fail "apt-get install"; }
 [[ -z $(dpkg -V tollvane) && -x /usr/bin/tollvane ]] || fail "the installed files differ"
-desktop-file-validate /usr/share/applications/tollvane.desktop || fail "desktop entry"
-appstreamcli validate --no-net /usr/share/metainfo/*.metainfo.xml >/dev/null || fail "metainfo"
+# One application id names the desktop entry, the AppStream component and its launchable, the
+# icons, and, in the program, the Wayland app_id and the session-bus name.
+id=org.tollvane.tollvane
+desktop-file-validate /usr/share/applications/$id.desktop || fail "desktop entry"
+appstreamcli validate --no-net /usr/share/metainfo/$id.metainfo.xml >/dev/null || fail "metainfo"
+grep -qx "Icon=$id" /usr/share/applications/$id.desktop &&
+    grep -q "<id>$id</id>" /usr/share/metainfo/$id.metainfo.xml &&
+    grep -q ">$id.desktop</launchable>" /usr/share/metainfo/$id.metainfo.xml &&
+    [[ $(dpkg -L tollvane | grep -c -E '/(applications|metainfo|apps)/') == 4 ]] &&
+    grep -q "$id" /usr/bin/tollvane || fail "not one application id"
 [[ $(readlink /usr/sbin/diskutil) == /usr/lib/tollvane/diskutil ]] || fail "no diskutil link"
 [[ /Users/ada -ef $s/home/ada ]] || fail "/Users/ada does not lead to the home"
 if [[ -n $foreign ]]; then
