@@ -18,6 +18,8 @@ if [[ ${1:-} != --inside ]]; then
     t=$(mktemp -d) # lintian leaves files in its TMPDIR
     lint=$(TMPDIR=$t lintian "$deb" 2>/dev/null); rm -rf "$t"; echo "lintian: ${lint:-no tags}"
     grep -q '^E:' <<<"$lint" && fail "lintian reports errors"
+    [[ $(dpkg-deb -f "$deb" Depends) == *"$(dpkg-query -W -f '${Provides}' libqt6core6)"* ]] ||
+        fail "the package does not pin the Qt release built against"
     [[ -e /Users ]] || { mkdir -m 755 /Users && made=1; } # a mount point; taken away again after
     for foreign in "" yes; do
         unshare -m --propagation private "$0" --inside "$(realpath "$deb")" $foreign || status=1
