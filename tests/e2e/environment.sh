@@ -1,6 +1,6 @@
 # The environment in which the end-to-end tests (and the demo) run: source this file, call
-# e2e_check, and inside a private mount namespace e2e_setup and, at the end, e2e_teardown.
-# run-in-namespace.sh does all of that around one command.
+# e2e_check, and as the first process of private mount and PID namespaces (with their own /proc)
+# e2e_setup and, at the end, e2e_teardown. run-in-namespace.sh does all of that around one command.
 #
 # Inside, as the README tells users to set it up: /Users/<login> is a symbolic link to the home
 # (writable through an overlay whose upper layer is on tmpfs, so the real home stays as it was;
@@ -83,11 +83,16 @@ CONFIG
         { echo "e2e: sshd did not start; see $dir/sshd.log" >&2; return 1; }
 }
 
+# Setup and teardown mount and kill: only as PID 1 of a namespace whose /proc is its own.
+_e2e_private()
+{
+    [[ $BASHPID == 1 && /proc/self -ef /proc/1 ]]
+}
+
 e2e_setup()
 {
     local home
-    # Never the namespace of PID 1: setup and teardown mount and kill.
-    [[ /proc/self/ns/mnt -ef /proc/1/ns/mnt ]] && { echo "e2e: not in a private mount namespace" >&2; return 1; }
+    _e2e_private || { echo "e2e: not the first process of private namespaces" >&2; return 1; }
     [[ -e /Users ]] || { mkdir /Users && _e2e_created+=(/Users); }
     _e2e_mount -t tmpfs -o mode=755 tollvane-users /Users || return 1
     touch /Users/.tollvane-e2e # gone if the tmpfs is ever taken off /Users
@@ -161,18 +166,15 @@ CONFIG
         TOLLVANE_E2E_KEY TOLLVANE_E2E_DIR
 }
 
-# Ends every other process of this mount namespace (mount clients run in sessions of their own
-# and outlive whatever started them), then takes the mounts down.
+# Ends every other process of these namespaces (mount clients run in sessions of their own and
+# outlive whatever started them), then takes the mounts down.
 e2e_teardown()
 {
-    local pid left i
-    [[ /proc/self/ns/mnt -ef /proc/1/ns/mnt ]] && return 1
-    for i in {1..50}; do
-        left=0 # zombies are left alone: they only wait for their parent
-        for pid in $(pgrep --ns $$ --nslist mnt -r R,S,D,T,t,I); do
-            [[ $pid == "$$" || $pid == "$BASHPID" ]] || { kill -KILL "$pid" 2>/dev/null && left=1; }
-        done
-        ((left)) || break
+    local i
+    _e2e_private || return 1
+    kill -KILL -1 2>/dev/null
+    for i in {1..50}; do # until none is left but zombies, which this shell reaps meanwhile
+        kill -0 -1 2>/dev/null || break
         sleep 0.1
     done
     for ((i = ${#_e2e_mounts[@]} - 1; i >= 0; i--)); do

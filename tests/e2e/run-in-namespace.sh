@@ -1,6 +1,7 @@
 #!/bin/bash
-# Runs CMD... in the end-to-end environment of environment.sh, inside a private mount namespace,
-# and exits with CMD's status. With --desktop, CMD gets a private X server and session bus with
+# Runs CMD... in the end-to-end environment of environment.sh, inside private mount and PID
+# namespaces (what it signals or lists is its own; whatever is left dies with it), and exits with
+# CMD's status. With --desktop, CMD gets a private X server and session bus with
 # the accessibility bus up, as a desktop has them. Where the environment cannot be built it says
 # why and exits 77 (skipped), or 1 when CI=true.
 #   TOLLVANE_COMPAT_DIR=build/compat tests/e2e/run-in-namespace.sh [--desktop] build/tests/e2e/tst_e2e
@@ -29,4 +30,5 @@ if ! reason=$(e2e_check); then
     exit 77
 fi
 export TOLLVANE_COMPAT_DIR=$(cd "$TOLLVANE_COMPAT_DIR" && pwd)
-exec /usr/bin/unshare -m --propagation private "$here/run-in-namespace.sh" --inside "$@"
+exec /usr/bin/unshare -m --propagation private --pid --fork --kill-child --mount-proc \
+    "$here/run-in-namespace.sh" --inside "$@"
