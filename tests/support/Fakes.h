@@ -76,17 +76,18 @@ public:
     std::function<void()> onShow; // runs as the alert comes up
 };
 
-// Counts "reloadServers" posts while it lives.
-class ReloadCounter
+// Runs `onPost` at each "reloadServers" post while it lives.
+class ReloadObserver
 {
 public:
-    ~ReloadCounter() { NotificationCenter::defaultCenter().removeObserver(token_); }
-    int count() const { return count_; }
+    explicit ReloadObserver(std::function<void()> onPost)
+        : token_(NotificationCenter::defaultCenter().addObserver(Tollvane::reloadServers,
+                                                                 std::move(onPost)))
+    {}
+    ~ReloadObserver() { NotificationCenter::defaultCenter().removeObserver(token_); }
 
 private:
-    std::atomic<int> count_ = 0;
-    NotificationCenter::Token token_ = NotificationCenter::defaultCenter().addObserver(
-        Tollvane::reloadServers, [this] { ++count_; });
+    NotificationCenter::Token token_;
 };
 
 // A platform whose processes, alert and output are fakes; the queues are the real ones unless

@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include <array>
+#include <deque>
 #include <thread>
 
 using namespace Qt::StringLiterals;
@@ -18,31 +19,25 @@ using namespace Qt::StringLiterals;
 // one stands for a process that cannot start.
 static const QByteArray kCannotStart = "<cannot start>";
 
-// The real background queue, counting the jobs queued and those that have returned (shared, as
-// jobs may outlive the queue).
-class CountingQueue : public BackgroundQueue
+// Runs each job at once, on the thread that queues it; or, holding, keeps each piece of work
+// until the test runs it. With both, a row's outcome has no thread and no timing in it.
+class InlineQueue : public DispatchQueue
 {
 public:
-    int queued() const { return (*counts_)[0]; }
-    // Every job has returned and every step it left for the main thread has run.
-    bool settled() const
-    {
-        const int done = (*counts_)[1];
-        QCoreApplication::sendPostedEvents();
-        return done == (*counts_)[0] && done == (*counts_)[1];
-    }
+    explicit InlineQueue(bool hold) : hold_(hold) {}
     void async(std::function<void()> work) override
     {
-        ++(*counts_)[0];
-        BackgroundQueue::async([counts = counts_, work = std::move(work)] {
-            work();
-            ++(*counts)[1];
-        });
+        hold_ ? held_.push_back(std::move(work)) : work();
+    }
+    void runHeld() // and what they leave in turn
+    {
+        for (; !held_.empty(); held_.pop_front())
+            std::exchange(held_.front(), {})();
     }
 
 private:
-    std::shared_ptr<std::array<std::atomic<int>, 2>> counts_ =
-        std::make_shared<std::array<std::atomic<int>, 2>>();
+    const bool hold_;
+    std::deque<std::function<void()>> held_;
 };
 
 // The coordinator's jobs with a fake process runner: what each output of a command does to the
@@ -122,40 +117,31 @@ private Q_SLOTS:
             }
             return true;
         };
-        auto queue = std::make_shared<CountingQueue>();
-        Tollvane coordinator(QString(), fakes.platform(queue));
+        auto main = std::make_shared<InlineQueue>(true);
+        Tollvane coordinator(QString(), {main, std::make_shared<InlineQueue>(false), fakes.runner,
+                                         fakes.alert, fakes.output});
         auto server = makeServer(u"alpha"_s);
         server->createMountPoint();
-        // The mark the window finds at each post, and the jobs queued when each alert comes up.
-        QList<bool> marks;
-        const auto token = NotificationCenter::defaultCenter().addObserver(
-            Tollvane::reloadServers, [&] { marks << server->handling; });
-        auto forget =
-            qScopeGuard([&] { NotificationCenter::defaultCenter().removeObserver(token); });
-        QList<int> queuedAtAlerts, unmountFirst;
+        QList<bool> marks; // as the window finds it at each post
+        const ReloadObserver observer([&] { marks << server->handling; });
+        QList<qsizetype> startedAtAlerts, unmountFirst; // the mount, and an unmount per alert
         fakes.alert->onShow = [&] {
-            queuedAtAlerts << queue->queued();
+            startedAtAlerts << fakes.runner->commandLines().size();
             unmountFirst << unmountFirst.size() + 2;
         };
 
         coordinator.scheduleCommand(server, mount, handling);
-        QTRY_VERIFY(queue->settled());
+        main->runHeld();
         QVERIFY(!server->handling);
         // Busy at once when asked, and the end is the last state the window is told of.
         QCOMPARE(marks.first(), handling);
         QCOMPARE(marks.last(), false);
         QCOMPARE(fakes.alert->shown(), QStringList(alerts, u"Error|Couldn't connect to alpha"_s));
-        QCOMPARE(queuedAtAlerts, unmountFirst); // each alert's unmount was queued before it
+        QCOMPARE(startedAtAlerts, unmountFirst);
 
-        // The exact command lines, and the mount point gone only after a marked unmount.
-        const QString unmount = "/usr/sbin/diskutil unmountDisk force "_L1 + server->path;
-        QStringList lines(alerts, unmount);
-        lines.prepend(mount
-                          ? "/usr/local/bin/sshfs alpha:/ "_L1 + server->path +
-                                " -o volname='alpha' -o volicon='"_L1 + UserAccount::userFolder() +
-                                "/Library/Application\\ Support/Tollvane/VolumeIcon.icns'"
-                                " -o debug"_L1
-                          : unmount);
+        // The commands, and the mount point gone only after a marked unmount.
+        QStringList lines(alerts, CommandLine::unmount(*server));
+        lines.prepend(mount ? CommandLine::mount(*server) : CommandLine::unmount(*server));
         QCOMPARE(fakes.runner->commandLines(), lines);
         QCOMPARE(QDir(server->path).exists(), mount ? alerts == 0 : !handling);
     }
@@ -185,17 +171,23 @@ private Q_SLOTS:
         SSHFSServer server{QString()};
         server.host = host;
         server.path = UserAccount::userFolder() + "/Volumes/"_L1 + host;
-        const QString mount = CommandLine::mount(server);
-        QCOMPARE(mount.startsWith("/usr/local/bin/sshfs "_L1 + host + ":/ "_L1), bare);
-        // The icon's backslash is the fixed text's own, kept inside the quotes.
-        const QStringList options{u"-o"_s, "volname="_L1 + host,
-                                  u"-o"_s, "volicon="_L1 + CommandLine::volumeIconPath(),
-                                  u"-o"_s, u"debug"_s};
+        const QString mount = CommandLine::mount(server), unmount = CommandLine::unmount(server);
+        // The icon's backslash is the fixed text's own: inside the quotes it stays.
+        const QString icon = UserAccount::userFolder() +
+                             "/Library/Application\\ Support/Tollvane/VolumeIcon.icns"_L1;
+        if (bare) { // ordinary names keep the exact text
+            QCOMPARE(mount, "/usr/local/bin/sshfs "_L1 + host + ":/ "_L1 + server.path +
+                                " -o volname='"_L1 + host + "' -o volicon='"_L1 + icon +
+                                "' -o debug"_L1);
+            QCOMPARE(unmount, "/usr/sbin/diskutil unmountDisk force "_L1 + server.path);
+        }
+        const QStringList options{
+            u"-o"_s, "volname="_L1 + host, u"-o"_s, "volicon="_L1 + icon, u"-o"_s, u"debug"_s};
         const QStringList operands{host + ":/"_L1, server.path};
         QCOMPARE(wordsOf(mount, u"/usr/local/bin/sshfs"_s),
                  host.startsWith(u'-') ? options + QStringList{u"--"_s} + operands
                                        : operands + options);
-        QCOMPARE(wordsOf(CommandLine::unmount(server), u"/usr/sbin/diskutil"_s),
+        QCOMPARE(wordsOf(unmount, u"/usr/sbin/diskutil"_s),
                  QStringList({u"unmountDisk"_s, u"force"_s, server.path}));
     }
 
