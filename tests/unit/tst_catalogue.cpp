@@ -103,25 +103,21 @@ private Q_SLOTS:
     {
         QFile file(u"/usr/share/unicode/auxiliary/GraphemeBreakTest.txt"_s);
         QVERIFY2(file.open(QIODevice::ReadOnly), "needs Debian's unicode-data");
-        int cases = 0;
         while (!file.atEnd()) { // "÷ 0020 × 0308 ÷": code points between break marks (÷) or not
             const QStringList marks =
                 QString::fromUtf8(file.readLine()).section(u'#', 0, 0).simplified().split(u' ');
             QString text;
-            QList<bool> expected{true}, found;
+            QList<bool> expected{true};
             for (qsizetype i = 1; i + 1 < marks.size(); i += 2) {
                 const char32_t code = marks[i].toUInt(nullptr, 16);
                 text += QString::fromUcs4(&code, 1);
                 expected.resize(text.size()); // inside a surrogate pair
                 expected << (marks[i + 1] == u"÷"_s);
             }
-            const Graphemes graphemes(text);
             for (qsizetype i = 0; i < expected.size(); ++i)
-                found << graphemes.startsCharacter(i);
-            QVERIFY2(found == expected, qPrintable(marks.join(u' ')));
-            ++cases;
+                QVERIFY2(Graphemes(text).startsCharacter(i) == expected[i],
+                         qPrintable(marks.join(u' ')));
         }
-        QVERIFY(cases > 500);
     }
 };
 
