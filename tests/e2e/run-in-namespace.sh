@@ -11,10 +11,8 @@ source "$here/environment.sh"
 
 if [[ ${1:-} == --inside ]]; then
     shift
-    trap e2e_teardown EXIT
-    trap 'exit 130' INT TERM
     e2e_setup || { echo "e2e: the environment could not be set up" >&2; exit 1; }
-    "$@"
+    "$@" # as this shell, PID 1, leaves, the kernel ends every other process and every mount
     exit $?
 fi
 if [[ ${1:-} == --desktop ]]; then
@@ -30,5 +28,13 @@ if ! reason=$(e2e_check); then
     exit 77
 fi
 export TOLLVANE_COMPAT_DIR=$(cd "$TOLLVANE_COMPAT_DIR" && pwd)
-exec /usr/bin/unshare -m --propagation private --pid --fork --kill-child --mount-proc \
+made=() # mount targets this run adds to the machine, taken away again after
+for dir in /Users /run/sshd; do
+    [[ -e $dir ]] || { mkdir -m 755 "$dir" && made+=("$dir"); }
+done
+export TOLLVANE_E2E_DIR=$(mktemp -d /run/tollvane-e2e.XXXXXX) && made+=("$TOLLVANE_E2E_DIR")
+/usr/bin/unshare -m --propagation private --pid --fork --kill-child --mount-proc \
     "$here/run-in-namespace.sh" --inside "$@"
+status=$?
+rmdir "${made[@]}"
+exit $status
