@@ -28,7 +28,7 @@ if [[ ${1:-} != --inside ]]; then
     exit "${status:-0}"
 fi
 
-foreign=${3:-} s=/run/tollvane-package deb=/run/tollvane-package/${2##*/}
+foreign=${3:-} s=/run/tollvane-package deb=/run/tollvane-package/${2##*/} here=$(dirname "$0")
 exec 3<"$2" # the package, wherever it is, before the mounts below hide its folder
 mount -t tmpfs -o mode=755 tollvane-run /run && mount -t tmpfs -o mode=1777 tollvane-tmp /tmp &&
     mount -t tmpfs -o mode=755 tollvane-users /Users || fail mounts
@@ -58,15 +58,11 @@ if [[ -n $foreign ]]; then
 else
     [[ $(readlink /usr/local/bin/sshfs) == /usr/lib/tollvane/sshfs ]] || fail "no sshfs link"
     # A plain sshfs call, as a person makes one, goes to Debian's client: it daemonises and mounts.
-    ssh-keygen -q -t ed25519 -N '' -f "$s/key" && cp "$s/key.pub" "$s/authorized"
-    for port in $(shuf -i 20000-60000 -n 5); do
-        /usr/sbin/sshd -o Port="$port" -o ListenAddress=127.0.0.1 -o HostKey="$s/key" -o UsePAM=no \
-            -o AuthorizedKeysFile="$s/authorized" -o PidFile="$s/sshd.pid" -o StrictModes=no \
-            -o Subsystem="sftp internal-sftp" -f /dev/null -E "$s/sshd.log" && break
-    done
-    mkdir "$s/remote" "$s/volume" && echo served >"$s/remote/file"
-    timeout 20 /usr/local/bin/sshfs -p "$port" -o IdentityFile="$s/key",StrictHostKeyChecking=no \
-        -o UserKnownHostsFile=/dev/null "root@127.0.0.1:$s/remote" "$s/volume" || fail "sshfs"
+    source "$here/../e2e/environment.sh" && TOLLVANE_E2E_DIR=$s TOLLVANE_E2E_REMOTE=$s/remote
+    mkdir "$s/remote" "$s/volume" && echo served >"$s/remote/file" && _e2e_start_sshd || fail sshd
+    timeout 20 /usr/local/bin/sshfs -p "$TOLLVANE_E2E_PORT" -o IdentityFile="$s/id_ed25519" \
+        -o StrictHostKeyChecking=no,UserKnownHostsFile=/dev/null root@127.0.0.1:/ "$s/volume" ||
+        fail "sshfs"
     [[ $(cat "$s/volume/file") == served ]] || fail "sshfs did not mount"
     fusermount3 -u "$s/volume"
 

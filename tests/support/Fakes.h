@@ -90,17 +90,15 @@ private:
     NotificationCenter::Token token_;
 };
 
-// A platform whose processes, alert and output are fakes; the queues are the real ones unless
-// a background queue is given.
+// A platform whose processes, alert and output are fakes; the queues are the real ones.
 struct FakePlatform
 {
     std::shared_ptr<FakeProcessRunner> runner = std::make_shared<FakeProcessRunner>();
     std::shared_ptr<RecordingOutput> output = std::make_shared<RecordingOutput>();
     std::shared_ptr<RecordingAlert> alert = std::make_shared<RecordingAlert>();
-    Platform platform(std::shared_ptr<DispatchQueue> background = {}) const
+    Platform platform() const
     {
-        if (!background)
-            background = std::make_shared<BackgroundQueue>();
-        return {std::make_shared<MainQueue>(), background, runner, alert, output};
+        return {std::make_shared<MainQueue>(), std::make_shared<BackgroundQueue>(), runner, alert,
+                output};
     }
 };
