@@ -33,10 +33,8 @@ exec 3<"$2" # the package, wherever it is, before the mounts below hide its fold
 mount -t tmpfs -o mode=755 tollvane-run /run && mount -t tmpfs -o mode=1777 tollvane-tmp /tmp &&
     mount -t tmpfs -o mode=755 tollvane-users /Users || fail mounts
 mkdir $s /run/sshd && cat <&3 >"$deb" || fail "no package"
-for dir in usr etc var; do
-    mkdir "$s/$dir" "$s/$dir.work"
-    mount -t overlay overlay -o "lowerdir=/$dir,upperdir=$s/$dir,workdir=$s/$dir.work" /$dir || fail $dir
-done
+source "$here/../e2e/environment.sh" && TOLLVANE_E2E_DIR=$s TOLLVANE_E2E_REMOTE=$s/remote
+_e2e_overlay /usr && _e2e_overlay /etc && _e2e_overlay /var || fail overlays
 listing() { find /usr /etc /var /Users -path /var/lib/dpkg -prune -o -printf '%p %l\n' | sort; }
 trap 'kill "$(cat "$s/sshd.pid" 2>/dev/null)" 2>/dev/null; fusermount3 -uzq "$s/volume"' EXIT
 mkdir "$s/home" && useradd -m -d "$s/home/ada" ada || fail useradd
@@ -58,7 +56,6 @@ if [[ -n $foreign ]]; then
 else
     [[ $(readlink /usr/local/bin/sshfs) == /usr/lib/tollvane/sshfs ]] || fail "no sshfs link"
     # A plain sshfs call, as a person makes one, goes to Debian's client: it daemonises and mounts.
-    source "$here/../e2e/environment.sh" && TOLLVANE_E2E_DIR=$s TOLLVANE_E2E_REMOTE=$s/remote
     mkdir "$s/remote" "$s/volume" && echo served >"$s/remote/file" && _e2e_start_sshd || fail sshd
     timeout 20 /usr/local/bin/sshfs -p "$TOLLVANE_E2E_PORT" -o IdentityFile="$s/id_ed25519" \
         -o StrictHostKeyChecking=no,UserKnownHostsFile=/dev/null root@127.0.0.1:/ "$s/volume" ||
