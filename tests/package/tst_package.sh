@@ -28,12 +28,12 @@ if [[ ${1:-} != --inside ]]; then
     exit "${status:-0}"
 fi
 
-foreign=${3:-} s=/run/tollvane-package deb=/run/tollvane-package/${2##*/} here=$(dirname "$0")
-exec 3<"$2" # the package, wherever it is, before the mounts below hide its folder
+foreign=${3:-} s=/run/tollvane-package deb=/run/tollvane-package/${2##*/}
+exec 3<"$2" # the package and the helpers, wherever they are, before the mounts below hide them
+source "$(dirname "$0")/../e2e/environment.sh" && TOLLVANE_E2E_DIR=$s TOLLVANE_E2E_REMOTE=$s/remote
 mount -t tmpfs -o mode=755 tollvane-run /run && mount -t tmpfs -o mode=1777 tollvane-tmp /tmp &&
     mount -t tmpfs -o mode=755 tollvane-users /Users || fail mounts
 mkdir $s /run/sshd && cat <&3 >"$deb" || fail "no package"
-source "$here/../e2e/environment.sh" && TOLLVANE_E2E_DIR=$s TOLLVANE_E2E_REMOTE=$s/remote
 _e2e_overlay /usr && _e2e_overlay /etc && _e2e_overlay /var || fail overlays
 listing() { find /usr /etc /var /Users -path /var/lib/dpkg -prune -o -printf '%p %l\n' | sort; }
 trap 'kill "$(cat "$s/sshd.pid" 2>/dev/null)" 2>/dev/null; fusermount3 -uzq "$s/volume"' EXIT
