@@ -1,13 +1,12 @@
 #include "app/AppDelegate.h"
 #include "app/SingleInstance.h"
+#include "platform/ProcessExit.h"
 #include "ui/SSHFSTable.h"
 
 #include <QApplication>
 #include <QIcon>
 #include <QImage>
 #include <QPixmap>
-
-#include <cstdlib>
 
 using namespace Qt::StringLiterals;
 
@@ -43,7 +42,6 @@ int main(int argc, char* argv[])
         });
         status = application.exec();
     }
-    // The jobs of mounted volumes still run on their threads, inside Qt: leave without tearing
-    // down the library state they use. Nothing is left to flush; the echo is written unbuffered.
-    std::_Exit(status);
+    // The jobs of mounted volumes still run on their threads: nothing is torn down.
+    ProcessExit::now(status);
 }

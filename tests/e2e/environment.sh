@@ -1,6 +1,8 @@
 # The environment in which the end-to-end tests (and the demo) run: source this file, call
-# e2e_check, and inside a private mount namespace e2e_setup and, at the end, e2e_teardown.
-# run-in-namespace.sh does all of that around one command.
+# e2e_check, and e2e_setup as the first process of private mount and PID namespaces (with their
+# own /proc), whose end ends every process and mount of the environment. run-in-namespace.sh does
+# all of that around one command, and makes the mount targets the machine lacks (/Users,
+# /run/sshd, $TOLLVANE_E2E_DIR) before, and takes them away after.
 #
 # Inside, as the README tells users to set it up: /Users/<login> is a symbolic link to the home
 # (writable through an overlay whose upper layer is on tmpfs, so the real home stays as it was;
@@ -17,8 +19,6 @@
 # sshd's), _KEY (the client's private key) and _DIR (scratch, on tmpfs).
 
 e2e_login=$(id -un)
-_e2e_mounts=()
-_e2e_created=() # directories to remove again, innermost last
 
 # Prints why the environment cannot be built here and fails; silent when it can.
 e2e_check()
@@ -34,11 +34,6 @@ e2e_check()
         { echo "TOLLVANE_COMPAT_DIR must name the folder of the compat programs"; return 1; }
 }
 
-_e2e_mount()
-{
-    mount "$@" && _e2e_mounts+=("${@: -1}")
-}
-
 # An overlay on TARGET whose upper layer is on tmpfs: what is written there stays in this
 # namespace, and the rest of the directory stays as it is.
 _e2e_overlay()
@@ -46,7 +41,7 @@ _e2e_overlay()
     local target=$1 layer=$TOLLVANE_E2E_DIR/overlay${1//\//_}
     mkdir -p "$layer/upper" "$layer/work" "$target"
     chmod --reference="$target" "$layer/upper"
-    _e2e_mount -t overlay overlay -o "lowerdir=$target,upperdir=$layer/upper,workdir=$layer/work" "$target"
+    mount -t overlay overlay -o "lowerdir=$target,upperdir=$layer/upper,workdir=$layer/work" "$target"
 }
 
 _e2e_free_port()
@@ -61,7 +56,6 @@ _e2e_start_sshd()
     local dir=$TOLLVANE_E2E_DIR
     ssh-keygen -q -t ed25519 -N '' -f "$dir/ssh_host_ed25519_key"
     ssh-keygen -q -t ed25519 -N '' -f "$dir/id_ed25519"
-    [[ -d /run/sshd ]] || { mkdir -p /run/sshd && _e2e_created+=(/run/sshd); }
     TOLLVANE_E2E_PORT=$(_e2e_free_port)
     cat >"$dir/sshd_config" <<CONFIG
 Port $TOLLVANE_E2E_PORT
@@ -87,18 +81,21 @@ CONFIG
         { echo "e2e: sshd did not start; see $dir/sshd.log" >&2; return 1; }
 }
 
+# Setup mounts over the machine's folders: only as PID 1 of a namespace whose /proc is its own.
+_e2e_private()
+{
+    [[ $BASHPID == 1 && /proc/self -ef /proc/1 ]]
+}
+
 e2e_setup()
 {
     local home
-    # Never the namespace of PID 1: setup and teardown mount and kill.
-    [[ /proc/self/ns/mnt -ef /proc/1/ns/mnt ]] && { echo "e2e: not in a private mount namespace" >&2; return 1; }
-    [[ -e /Users ]] || { mkdir /Users && _e2e_created+=(/Users); }
-    _e2e_mount -t tmpfs -o mode=755 tollvane-users /Users || return 1
+    _e2e_private || { echo "e2e: not the first process of private namespaces" >&2; return 1; }
+    mount -t tmpfs -o mode=755 tollvane-users /Users || return 1
     touch /Users/.tollvane-e2e # gone if the tmpfs is ever taken off /Users
     # Under /run: every component of the chroot path must be root's and closed to others.
-    TOLLVANE_E2E_DIR=$(mktemp -d /run/tollvane-e2e.XXXXXX) && _e2e_created+=("$TOLLVANE_E2E_DIR")
-    _e2e_mount -t tmpfs -o mode=755 tollvane-e2e "$TOLLVANE_E2E_DIR" || return 1
-    mountpoint -q /sys/fs/fuse/connections || _e2e_mount -t fusectl fusectl /sys/fs/fuse/connections
+    mount -t tmpfs -o mode=755 tollvane-e2e "$TOLLVANE_E2E_DIR" || return 1
+    mountpoint -q /sys/fs/fuse/connections || mount -t fusectl fusectl /sys/fs/fuse/connections
 
     home=$(getent passwd "$e2e_login" | cut -d: -f6)
     _e2e_overlay "$home" || return 1
@@ -170,27 +167,4 @@ Host silent3
 CONFIG
     export TOLLVANE_E2E_CONFIG TOLLVANE_E2E_VOLUMES TOLLVANE_E2E_REMOTE TOLLVANE_E2E_PORT \
         TOLLVANE_E2E_KEY TOLLVANE_E2E_DIR
-}
-
-# Ends every other process of this mount namespace (mount clients run in sessions of their own
-# and outlive whatever started them), then takes the mounts down.
-e2e_teardown()
-{
-    local pid left i
-    [[ /proc/self/ns/mnt -ef /proc/1/ns/mnt ]] && return 1
-    for i in {1..50}; do
-        left=0 # zombies are left alone: they only wait for their parent
-        for pid in $(pgrep --ns $$ --nslist mnt -r R,S,D,T,t,I); do
-            [[ $pid == "$$" || $pid == "$BASHPID" ]] || { kill -KILL "$pid" 2>/dev/null && left=1; }
-        done
-        ((left)) || break
-        sleep 0.1
-    done
-    for ((i = ${#_e2e_mounts[@]} - 1; i >= 0; i--)); do
-        umount -R -l "${_e2e_mounts[i]}" 2>/dev/null
-    done
-    for ((i = ${#_e2e_created[@]} - 1; i >= 0; i--)); do
-        rmdir "${_e2e_created[i]}" 2>/dev/null
-    done
-    _e2e_mounts=() _e2e_created=()
 }

@@ -1,10 +1,10 @@
 #!/bin/bash
-# Runs CMD... in the end-to-end environment of environment.sh, inside a private mount namespace,
-# and exits with CMD's status. With --desktop, CMD gets a private X server and session bus with
-# the accessibility bus up, as a desktop has them; with --wayland, Debian's weston on that X
-# server (its X11 backend gives it a seat), and CMD sees only WAYLAND_DISPLAY and
-# XDG_SESSION_TYPE=wayland. Where the environment cannot be built it says why and exits 77
-# (skipped), or 1 when CI=true.
+# Runs CMD... in the end-to-end environment of environment.sh, inside private mount and PID
+# namespaces (what it signals or lists is its own; whatever is left dies with it), and exits with
+# CMD's status. With --desktop, CMD gets a private X server and session bus with the accessibility
+# bus up, as a desktop has them; with --wayland, Debian's weston on that X server (its X11 backend
+# gives it a seat), and CMD sees only WAYLAND_DISPLAY and XDG_SESSION_TYPE=wayland. Where the
+# environment cannot be built it says why and exits 77 (skipped), or 1 when CI=true.
 #   TOLLVANE_COMPAT_DIR=build/compat tests/e2e/run-in-namespace.sh [--desktop|--wayland] build/tests/e2e/tst_e2e
 set -u
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -12,10 +12,8 @@ source "$here/environment.sh"
 
 if [[ ${1:-} == --inside ]]; then
     shift
-    trap e2e_teardown EXIT
-    trap 'exit 130' INT TERM
     e2e_setup || { echo "e2e: the environment could not be set up" >&2; exit 1; }
-    "$@"
+    "$@" # as this shell, PID 1, leaves, the kernel ends every other process and every mount
     exit $?
 fi
 if [[ ${1:-} == --session ]]; then # on the private X server, with the session bus
@@ -43,4 +41,13 @@ if ! reason=$(e2e_check); then
     exit 77
 fi
 export TOLLVANE_COMPAT_DIR=$(cd "$TOLLVANE_COMPAT_DIR" && pwd)
-exec /usr/bin/unshare -m --propagation private "$here/run-in-namespace.sh" --inside "$@"
+made=() # mount targets this run adds to the machine, taken away again after
+for dir in /Users /run/sshd; do
+    [[ -e $dir ]] || { mkdir -m 755 "$dir" && made+=("$dir"); }
+done
+export TOLLVANE_E2E_DIR=$(mktemp -d /run/tollvane-e2e.XXXXXX) && made+=("$TOLLVANE_E2E_DIR")
+/usr/bin/unshare -m --propagation private --pid --fork --kill-child --mount-proc \
+    "$here/run-in-namespace.sh" --inside "$@"
+status=$?
+rmdir "${made[@]}"
+exit $status

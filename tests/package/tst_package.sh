@@ -18,6 +18,8 @@ if [[ ${1:-} != --inside ]]; then
     t=$(mktemp -d) # lintian leaves files in its TMPDIR
     lint=$(TMPDIR=$t lintian "$deb" 2>/dev/null); rm -rf "$t"; echo "lintian: ${lint:-no tags}"
     grep -q '^E:' <<<"$lint" && fail "lintian reports errors"
+    [[ $(dpkg-deb -f "$deb" Depends) == *"$(dpkg-query -W -f '${Provides}' libqt6core6)"* ]] ||
+        fail "the package does not pin the Qt release built against"
     [[ -e /Users ]] || { mkdir -m 755 /Users && made=1; } # a mount point; taken away again after
     for foreign in "" yes; do
         unshare -m --propagation private "$0" --inside "$(realpath "$deb")" $foreign || status=1
@@ -27,14 +29,12 @@ if [[ ${1:-} != --inside ]]; then
 fi
 
 foreign=${3:-} s=/run/tollvane-package deb=/run/tollvane-package/${2##*/}
-exec 3<"$2" # the package, wherever it is, before the mounts below hide its folder
+exec 3<"$2" # the package and the helpers, wherever they are, before the mounts below hide them
+source "$(dirname "$0")/../e2e/environment.sh" && TOLLVANE_E2E_DIR=$s TOLLVANE_E2E_REMOTE=$s/remote
 mount -t tmpfs -o mode=755 tollvane-run /run && mount -t tmpfs -o mode=1777 tollvane-tmp /tmp &&
     mount -t tmpfs -o mode=755 tollvane-users /Users || fail mounts
 mkdir $s /run/sshd && cat <&3 >"$deb" || fail "no package"
-for dir in usr etc var; do
-    mkdir "$s/$dir" "$s/$dir.work"
-    mount -t overlay overlay -o "lowerdir=/$dir,upperdir=$s/$dir,workdir=$s/$dir.work" /$dir || fail $dir
-done
+_e2e_overlay /usr && _e2e_overlay /etc && _e2e_overlay /var || fail overlays
 listing() { find /usr /etc /var /Users -path /var/lib/dpkg -prune -o -printf '%p %l\n' | sort; }
 trap 'kill "$(cat "$s/sshd.pid" 2>/dev/null)" 2>/dev/null; fusermount3 -uzq "$s/volume"' EXIT
 mkdir "$s/home" && useradd -m -d "$s/home/ada" ada || fail useradd
@@ -64,15 +64,10 @@ if [[ -n $foreign ]]; then
 else
     [[ $(readlink /usr/local/bin/sshfs) == /usr/lib/tollvane/sshfs ]] || fail "no sshfs link"
     # A plain sshfs call, as a person makes one, goes to Debian's client: it daemonises and mounts.
-    ssh-keygen -q -t ed25519 -N '' -f "$s/key" && cp "$s/key.pub" "$s/authorized"
-    for port in $(shuf -i 20000-60000 -n 5); do
-        /usr/sbin/sshd -o Port="$port" -o ListenAddress=127.0.0.1 -o HostKey="$s/key" -o UsePAM=no \
-            -o AuthorizedKeysFile="$s/authorized" -o PidFile="$s/sshd.pid" -o StrictModes=no \
-            -o Subsystem="sftp internal-sftp" -f /dev/null -E "$s/sshd.log" && break
-    done
-    mkdir "$s/remote" "$s/volume" && echo served >"$s/remote/file"
-    timeout 20 /usr/local/bin/sshfs -p "$port" -o IdentityFile="$s/key",StrictHostKeyChecking=no \
-        -o UserKnownHostsFile=/dev/null "root@127.0.0.1:$s/remote" "$s/volume" || fail "sshfs"
+    mkdir "$s/remote" "$s/volume" && echo served >"$s/remote/file" && _e2e_start_sshd || fail sshd
+    timeout 20 /usr/local/bin/sshfs -p "$TOLLVANE_E2E_PORT" -o IdentityFile="$s/id_ed25519" \
+        -o StrictHostKeyChecking=no,UserKnownHostsFile=/dev/null root@127.0.0.1:/ "$s/volume" ||
+        fail "sshfs"
     [[ $(cat "$s/volume/file") == served ]] || fail "sshfs did not mount"
     fusermount3 -u "$s/volume"
 

@@ -76,30 +76,29 @@ public:
     std::function<void()> onShow; // runs as the alert comes up
 };
 
-// Counts "reloadServers" posts while it lives.
-class ReloadCounter
+// Runs `onPost` at each "reloadServers" post while it lives.
+class ReloadObserver
 {
 public:
-    ~ReloadCounter() { NotificationCenter::defaultCenter().removeObserver(token_); }
-    int count() const { return count_; }
+    explicit ReloadObserver(std::function<void()> onPost)
+        : token_(NotificationCenter::defaultCenter().addObserver(Tollvane::reloadServers,
+                                                                 std::move(onPost)))
+    {}
+    ~ReloadObserver() { NotificationCenter::defaultCenter().removeObserver(token_); }
 
 private:
-    std::atomic<int> count_ = 0;
-    NotificationCenter::Token token_ = NotificationCenter::defaultCenter().addObserver(
-        Tollvane::reloadServers, [this] { ++count_; });
+    NotificationCenter::Token token_;
 };
 
-// A platform whose processes, alert and output are fakes; the queues are the real ones unless
-// a background queue is given.
+// A platform whose processes, alert and output are fakes; the queues are the real ones.
 struct FakePlatform
 {
     std::shared_ptr<FakeProcessRunner> runner = std::make_shared<FakeProcessRunner>();
     std::shared_ptr<RecordingOutput> output = std::make_shared<RecordingOutput>();
     std::shared_ptr<RecordingAlert> alert = std::make_shared<RecordingAlert>();
-    Platform platform(std::shared_ptr<DispatchQueue> background = {}) const
+    Platform platform() const
     {
-        if (!background)
-            background = std::make_shared<BackgroundQueue>();
-        return {std::make_shared<MainQueue>(), background, runner, alert, output};
+        return {std::make_shared<MainQueue>(), std::make_shared<BackgroundQueue>(), runner, alert,
+                output};
     }
 };

@@ -60,6 +60,11 @@ private Q_SLOTS:
         QTest::newRow("create: never through a link")
             << u"a/b"_s << true << QStringList{u"d:out"_s, u"l:Volumes/a>../out"_s} << none
             << QStringList{u"out/b"_s};
+        QTest::newRow("create: nothing for a name holding NUL")
+            << u"a\0b"_s << true << none << none << QStringList{u"Volumes/a"_s};
+        QTest::newRow("remove: nothing for a name holding NUL")
+            << u"a\0b"_s << false << QStringList{u"f:Volumes/a/p"_s}
+            << QStringList{u"Volumes/a/p"_s} << none;
         QTest::newRow("remove: nothing of a mounted volume")
             << u"a"_s << false << QStringList{u"m:Volumes/a"_s, u"f:Volumes/a/remote"_s}
             << QStringList{u"Volumes/a/remote"_s} << none;
