@@ -2,8 +2,8 @@
 # the scratch folder. `app HOST [MOUNTPOINT]` runs the command line the application runs; `fake
 # SCRIPT` puts a scripted client over /usr/bin/sshfs for the scenario (a bind mount inside the
 # private namespace), which records its arguments in $D/args; the real client stays at
-# $D/real-sshfs. `confirmed FILE` waits for the mount's confirmation in the standard error kept
-# in FILE.
+# $D/real-sshfs. `until_ CONDITION` waits until the shell condition holds (20 s at most);
+# `confirmed FILE` for the mount's confirmation in the standard error kept in FILE.
 export D=$TOLLVANE_E2E_DIR V=$TOLLVANE_E2E_VOLUMES R=$TOLLVANE_E2E_REMOTE
 [ -e "$D/real-sshfs" ] || cp /usr/bin/sshfs "$D/real-sshfs"
 rm -f "$D/err" "$D/go" "$D/args"
@@ -15,7 +15,8 @@ fake() {
     printf '#!/bin/bash\nprintf "%%s\\n" "$@" >%s/args\n%s\n' "$D" "$1" >"$D/fake"
     chmod +x "$D/fake" && mount --bind "$D/fake" /usr/bin/sshfs
 }
-confirmed() { timeout 20 bash -c "until grep -q statfs $1; do sleep 0.05; done"; }
+until_() { timeout 20 bash -c "until $1; do sleep 0.05; done"; }
+confirmed() { until_ "grep -q statfs $1"; }
 # Scripted clients: one that mounts and stays until TERM; one around the real client that
 # outstays its volume, deaf to TERM.
 stays='trap "umount \"${!#}\"; exit 0" TERM; mount -t tmpfs x "${!#}"; while :; do sleep 0.05; done'

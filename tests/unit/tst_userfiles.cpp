@@ -28,65 +28,50 @@ private Q_SLOTS:
 
     void cleanup() { PrivateMounts::unmount(dir_.path()); }
 
-    // The tree: "d:" a directory, "f:" a file, "m:" a tmpfs mounted there, "l:NAME>TARGET" a
-    // symbolic link. The mount points are "Volumes/<host>"; the icon (holding "icns") goes from
-    // "icon" into "Support/Tollvane".
+    // A row: what is done ("icon": installed from "icon" into "Support/Tollvane"; "create H",
+    // "remove H": the mount point "Volumes/H"), the tree before it, and what is then present and
+    // absent. In the tree "d:" is a directory, "f:" a file, "m:" a tmpfs mounted there and
+    // "l:NAME>TARGET" a symbolic link; afterwards "/" at the end is a directory and "=TEXT" a
+    // file holding TEXT.
     void operations_data()
     {
-        QTest::addColumn<QString>("host"); // none: the icon is installed
-        QTest::addColumn<bool>("create");  // or remove
+        QTest::addColumn<QString>("action");
         QTest::addColumn<QStringList>("tree");
-        QTest::addColumn<QStringList>("present"); // afterwards; "/" at the end: a directory;
-        QTest::addColumn<QStringList>("absent");  // "=TEXT": a file holding TEXT
-
-        const QStringList none;
-        const QString icon = u"Support/Tollvane/VolumeIcon.icns"_s;
-        QTest::newRow("icon: copied, with its folders")
-            << QString() << true << none << QStringList{icon + u"=icns"_s} << none;
-        QTest::newRow("icon: one that stands there stays")
-            << QString() << true << QStringList{u"f:"_s + icon} << QStringList{icon + u"="_s}
-            << none;
-        QTest::newRow("icon: never written through a dangling link")
-            << QString() << true << QStringList{u"l:"_s + icon + u">../../out"_s} << none
-            << QStringList{u"out"_s};
-        QTest::newRow("create: Volumes too, on a fresh account")
-            << u"a"_s << true << none << QStringList{u"Volumes/a/"_s} << none;
-        QTest::newRow("create: what stands there stays")
-            << u"a"_s << true << QStringList{u"f:Volumes/a/keep"_s}
-            << QStringList{u"Volumes/a/keep"_s} << none;
-        QTest::newRow("create: nested below a folder")
-            << u"a/b"_s << true << QStringList{u"d:Volumes/a"_s} << QStringList{u"Volumes/a/b/"_s}
-            << none;
-        QTest::newRow("create: never through a link")
-            << u"a/b"_s << true << QStringList{u"d:out"_s, u"l:Volumes/a>../out"_s} << none
-            << QStringList{u"out/b"_s};
-        QTest::newRow("create: nothing for a name holding NUL")
-            << u"a\0b"_s << true << none << none << QStringList{u"Volumes/a"_s};
-        QTest::newRow("remove: nothing for a name holding NUL")
-            << u"a\0b"_s << false << QStringList{u"f:Volumes/a/p"_s}
-            << QStringList{u"Volumes/a/p"_s} << none;
-        QTest::newRow("remove: nothing of a mounted volume")
-            << u"a"_s << false << QStringList{u"m:Volumes/a"_s, u"f:Volumes/a/remote"_s}
-            << QStringList{u"Volumes/a/remote"_s} << none;
-        QTest::newRow("remove: a volume below is never entered")
-            << u"a"_s << false
-            << QStringList{u"f:Volumes/a/f"_s, u"m:Volumes/a/sub/in"_s, u"f:Volumes/a/sub/in/p"_s}
-            << QStringList{u"Volumes/a/sub/in/p"_s} << QStringList{u"Volumes/a/f"_s};
-        QTest::newRow("remove: links are not followed")
-            << u"a"_s << false << QStringList{u"f:out/p"_s, u"l:Volumes/a/l>../../out"_s}
-            << QStringList{u"out/p"_s} << QStringList{u"Volumes/a"_s};
-        QTest::newRow("remove: a mount point that is a link goes, not its target")
-            << u"b"_s << false << QStringList{u"f:out/p"_s, u"l:Volumes/b>../out"_s}
-            << QStringList{u"out/p"_s} << QStringList{u"Volumes/b"_s};
-        QTest::newRow("remove: never through a link")
-            << u"a/b"_s << false << QStringList{u"f:out/b/p"_s, u"l:Volumes/a>../out"_s}
-            << QStringList{u"out/b/p"_s} << none;
+        QTest::addColumn<QStringList>("present");
+        QTest::addColumn<QStringList>("absent");
+        const QString rows = // ICON: the installed icon
+            u"icon: copied, with its folders | icon |  | ICON=icns | \n"
+            "icon: one that stands there stays | icon | f:ICON | ICON= | \n"
+            "icon: not through a dangling link | icon | l:ICON>../../out |  | out\n"
+            "create: Volumes too, on a fresh account | create a |  | Volumes/a/ | \n"
+            "create: what stands there stays | create a | f:Volumes/a/k | Volumes/a/k | \n"
+            "create: nested below a folder | create a/b | d:Volumes/a | Volumes/a/b/ | \n"
+            "create: never through a link | create a/b | d:out l:Volumes/a>../out |  | out/b\n"
+            "create: nothing for a name with NUL | create a\0b |  |  | Volumes/a\n"
+            "remove: nothing for a name with NUL | remove a\0b | f:Volumes/a/p | Volumes/a/p | \n"
+            "remove: nothing of a volume | remove a | m:Volumes/a f:Volumes/a/r | Volumes/a/r | \n"
+            "remove: no volume below is entered | remove a | f:Volumes/a/f m:Volumes/a/s f:Volumes/"
+            "a/s/p | Volumes/a/s/p | Volumes/a/f\n"
+            "remove: links not followed | remove a | f:out/p l:Volumes/a/l>../../out | out/p | "
+            "Volumes/a\n"
+            "remove: a link mount point goes | remove b | f:out/p l:Volumes/b>../out | out/p | "
+            "Volumes/b\n"
+            "remove: never through a link | remove a/b | f:out/b/p l:Volumes/a>../out | out/b/p | "_s;
+        for (const QString& row : rows.split(u'\n')) {
+            const QStringList column =
+                QString(row)
+                    .replace("ICON"_L1, "Support/Tollvane/VolumeIcon.icns"_L1)
+                    .split(u" | "_s);
+            QTest::newRow(qPrintable(column[0]))
+                << column[1] << column[2].split(u' ', Qt::SkipEmptyParts)
+                << column[3].split(u' ', Qt::SkipEmptyParts)
+                << column[4].split(u' ', Qt::SkipEmptyParts);
+        }
     }
 
     void operations()
     {
-        QFETCH(QString, host);
-        QFETCH(bool, create);
+        QFETCH(QString, action);
         QFETCH(QStringList, tree);
         QFETCH(QStringList, present);
         QFETCH(QStringList, absent);
@@ -102,15 +87,16 @@ private Q_SLOTS:
                 QVERIFY(QFile::link(item.section(u'>', 1), path));
         }
 
+        const QString host = action.section(u' ', 1);
         SSHFSServer server(u"Host "_s + host);
         server.path = at(u"Volumes/"_s + host);
         QFile resource(at(u"icon"_s));
         QVERIFY(resource.open(QIODevice::WriteOnly) && resource.write("icns") == 4);
         resource.close();
-        if (host.isEmpty())
+        if (action == u"icon")
             installVolumeIcon(at(u"Support"_s), resource.fileName());
         else
-            create ? server.createMountPoint() : server.removeMountPoint();
+            action.startsWith(u"create") ? server.createMountPoint() : server.removeMountPoint();
         for (const QString& item : present) {
             QFile file(at(item.section(u'=', 0, 0)));
             if (item.contains(u'='))

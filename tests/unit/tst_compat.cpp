@@ -1,0 +1,131 @@
+#include "ClientCommand.h"
+#include "compat/askpass/AskpassDialog.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+// The compat programs without ssh: the sshfs adapter's command lines, and the askpass dialog's
+// answers. (The adapter's verdict, whatever the names, is the end-to-end table's.)
+class TestCompat : public QObject
+{
+    Q_OBJECT
+
+    // Rows "a | b | c" as the columns of a table, one row a line, named after its first column.
+    static void table(const QString& rows)
+    {
+        for (const QString& row : rows.split(u'\n', Qt::SkipEmptyParts)) {
+            auto& data = QTest::newRow(qPrintable(row.section(u" | "_s, 0, 0)));
+            for (const QString& column : row.split(u" | "_s))
+                data << column;
+        }
+    }
+
+private Q_SLOTS:
+    // The command line (words separated by blanks, "+" for the application's own options), then
+    // "other" (handed to Debian's sshfs unchanged), the error, or the real client's arguments
+    // (with the listed configuration /c and the adapter's "-o reconnect").
+    void commandLine_data()
+    {
+        QTest::addColumn<QString>("given");
+        QTest::addColumn<QString>("expected");
+        table(u"h:/ /U/V/h + | -f -F /c -o reconnect -- h:/ /U/V/h\n"
+              "-oidmap=user,,idmap=user -d -f -C -p 22 -F /my -o volname=a,b [::1]:/d /m | -f -o "
+              "reconnect -o idmap=user -C -p 22 -F /my -- [::1]:/d /m\n"
+              "-oro,volname=x h: /m | -f -F /c -o reconnect -- h: /m\n"
+              "h:/ /m -o reconnect | other\n"
+              "-o ro -- -o volname=x h:/ | other\n"
+              "-o volname=x -- -oProxyCommand=x:/ /m | a host name must not begin with \"-\"\n"
+              "+ :/ /m | expected host:[dir]\n"
+              "+ [h:/ /m | expected host:[dir]\n"
+              "+ h:/ /m -p | -p needs an argument\n"
+              "+ h:/ /m /n | usage: sshfs [-o options] [--] host:[dir] mountpoint"_s);
+    }
+
+    void commandLine()
+    {
+        QFETCH(QString, given);
+        QFETCH(QString, expected);
+        std::vector<std::string> words;
+        for (const QString& word : given.split(u' '))
+            for (const QString& w : word == u"+" ? u"-o|volname='h'|-o|volicon='/L/A S/i.icns'|-o|"
+                                                   "debug"_s.split(u'|')
+                                                 : QStringList{word})
+                words.push_back(w.toStdString());
+        const std::vector<std::string_view> arguments(words.begin(), words.end());
+        ClientCommand::Request request;
+        std::string why = ClientCommand::isApplicationCall(arguments)
+                              ? ClientCommand::parse(arguments, request)
+                              : "other";
+        if (why.empty())
+            ClientCommand::host(request.remote, why);
+        const auto client =
+            why.empty()
+                ? ClientCommand::clientArguments(request, ClientCommand::configFile(request, "/c"),
+                                                 {"-o", "reconnect"})
+                : std::vector<std::string>{why};
+        QStringList result;
+        for (const std::string& word : client)
+            result << QString::fromStdString(word);
+        QCOMPARE(result.join(u' '), why.empty() ? "/usr/bin/sshfs "_L1 + expected : expected);
+    }
+
+    // A row: the buttons offered | SSH_ASKPASS_PROMPT | ssh's prompt | what is typed | how the
+    // dialog is left (a button, a key or "close") | then what ssh gets: the exit status | the
+    // output.
+    void answers_data()
+    {
+        QTest::addColumn<QString>("row");
+        QTest::newRow("password") << "OK Cancel||u@h's password: |pä w|Return|0|pä w\n";
+        QTest::newRow("Cancel") << "OK Cancel||Enter PIN for key k: |12|Cancel|1|";
+        QTest::newRow("unknown text") << "OK Cancel|x|Verification code:|12|Enter|0|12\n";
+        QTest::newRow("new host key")
+            << "Connect Cancel||Key SHA256:a0Z.\nAre you sure you want to continue "
+               "connecting (yes/no/[fingerprint])? |no|Connect|0|yes\n";
+        QTest::newRow("new host key, a stray Enter")
+            << "Connect Cancel||Are you sure you want to continue connecting (yes/no)? ||Return|1|";
+        QTest::newRow("changed host key")
+            << "Connect Cancel||Are you sure you want to continue connecting (yes/no)? ||close|1|";
+        QTest::newRow("confirm") << "Yes No|confirm|Allow use of key k?||Yes|0|";
+        QTest::newRow("confirm, a stray Enter") << "Yes No|confirm|Allow use of key k?||Return|1|";
+        QTest::newRow("notice") << "Close|none|Confirm user presence||Return|0|";
+    }
+
+    void answers()
+    {
+        QFETCH(QString, row);
+        const QStringList part = row.split(u'|');
+        AskpassDialog dialog(AskpassPrompt(part[2], part[1].toUtf8()));
+        dialog.present();
+        for (const QChar c : part[3])
+            QTest::sendKeyEvent(QTest::Click, dialog.focusWidget(), Qt::Key_unknown, c, {});
+        QStringList offered;
+        for (QPushButton* button : dialog.findChildren<QPushButton*>()) {
+            offered << button->text().remove(u'&');
+            if (offered.last() == part[4])
+                QTest::mouseClick(button, Qt::LeftButton);
+        }
+        QCOMPARE(offered.join(u' '), part[0]);
+        // A key when no button was meant; close() ends the dialog too.
+        if (dialog.isVisible() && !(part[4] == u"close" && dialog.close()))
+            QTest::keyClick(dialog.focusWidget(), QKeySequence::fromString(part[4])[0].key());
+        int ends[2];
+        QCOMPARE(pipe(ends), 0);
+        QCOMPARE(dialog.finish(ends[1]), part[5].toInt());
+        char output[64];
+        close(ends[1]);
+        QCOMPARE(QString::fromUtf8(output, read(ends[0], output, sizeof output)), part[6]);
+        close(ends[0]);
+        const auto* field = dialog.findChild<QLineEdit*>();
+        QVERIFY(field->text().isEmpty());
+        // The hint about typing only where there is a field to type in.
+        QCOMPARE(field->accessibleDescription().isEmpty(), !part[0].startsWith(u"OK"));
+    }
+};
+
+QTEST_MAIN(TestCompat)
+#include "tst_compat.moc"
