@@ -6,6 +6,7 @@
 #include "LazyUnmount.h"
 #include "MountPoint.h"
 #include "MountTable.h"
+#include "Phrases.h"
 
 #include <cstdio>
 #include <cstring>
@@ -23,9 +24,12 @@ int usage()
     return 1;
 }
 
+// The application reads our standard error for its phrases ("statfs" there ends the busy mark):
+// a mount point named after a host must not set one off.
 int failed(const std::string& path, const std::string& reason)
 {
-    std::fprintf(stderr, "Unmount of %s failed: %s\n", path.c_str(), reason.c_str());
+    std::fprintf(stderr, "Unmount of %s failed: %s\n", Phrases::defuse(path).c_str(),
+                 Phrases::defuse(reason).c_str());
     return 1;
 }
 

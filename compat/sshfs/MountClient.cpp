@@ -3,6 +3,7 @@
 #include "ClientEnvironment.h"
 #include "LazyUnmount.h"
 #include "MountPoint.h"
+#include "Phrases.h"
 #include "SshOptions.h"
 #include "Verdict.h"
 
@@ -243,6 +244,6 @@ void MountClient::detachDeadVolume()
     if (!ours_ || mounts.empty() || mounts.back().id != ours_->id)
         return;
     if (LazyUnmount::run(target_, ours_->type) == 0)
-        out_.write("sshfs: " + Verdict::defuse(host_) +
+        out_.write("sshfs: " + Phrases::defuse(host_) +
                    ": the client ended, its volume is detached");
 }
