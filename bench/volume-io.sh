@@ -1,7 +1,7 @@
 #!/bin/bash
 # A volume's I/O through the application's mount command line (the adapter, its standard error
 # read line by line as the application reads it) against Debian's sshfs alone on the same sshd,
-# in turn, ROUNDS times: a sequential read of a large file, a write, and a walk that reads many
+# in turn (which goes first alternates), ROUNDS times: a sequential read of a large file, a write, and a walk that reads many
 # small files. Prints each median, the median of the per-round ratios, and the lines the
 # application would have read per mount. Runs in the end-to-end environment, as root:
 #   TOLLVANE_COMPAT_DIR=build/compat tests/e2e/run-in-namespace.sh bench/volume-io.sh [ROUNDS [MiB [FILES]]]
@@ -39,11 +39,13 @@ ours() {
 alone() { /usr/bin/sshfs -F "$TOLLVANE_E2E_CONFIG" reachable:/ "$mp"; }
 
 declare -a a b lines
-for ((r = 0; r < rounds; r++)); do
+viaOurs() {
     a+=("$(measure ours)")
     wait # the line counter, once the adapter has gone
     lines+=("$(cat "$TOLLVANE_E2E_DIR/lines")")
-    b+=("$(measure alone)")
+}
+for ((r = 0; r < rounds; r++)); do # which goes first alternates
+    if ((r % 2)); then b+=("$(measure alone)") && viaOurs; else viaOurs && b+=("$(measure alone)"); fi
 done
 python3 - "$rounds" "${a[@]}" "${b[@]}" <<'PY'
 import statistics, sys
