@@ -24,6 +24,7 @@ run_ctest() {
 if [ "${CI:-}" = true ]; then
     build build/ci-asan -DTOLLVANE_SANITIZE=address
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+        LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp" \
         run_ctest build/ci-asan -LE bench
     build build/ci-tsan -DTOLLVANE_SANITIZE=thread -DTOLLVANE_BUILD_BENCH=OFF
     # ThreadSanitizer cannot map its shadow memory under high-entropy address randomisation.
