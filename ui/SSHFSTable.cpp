@@ -139,25 +139,28 @@ QWidget* SSHFSTable::viewForRow(int row)
 
 void SSHFSTable::openWithSender(QPushButton* sender)
 {
-    bool tagged = false;
-    const int tag = sender->property(HostRowView::tagProperty).toInt(&tagged);
-    if (!tagged || tag < 0 || size_t(tag) >= servers.size())
-        return;
     // Asked now, not when the row was built; the desktop's own handler for folders opens it.
-    SSHFSServer& record = *servers[size_t(tag)];
-    if (record.isMounted())
-        QDesktopServices::openUrl(QUrl::fromLocalFile(record.path));
+    const std::shared_ptr<SSHFSServer> record = recordTaggedBy(sender);
+    if (record && record->isMounted())
+        QDesktopServices::openUrl(QUrl::fromLocalFile(record->path));
+}
+
+std::shared_ptr<SSHFSServer> SSHFSTable::recordTaggedBy(QPushButton* button) const
+{
+    bool tagged = false;
+    const int tag = button->property(HostRowView::tagProperty).toInt(&tagged);
+    if (!tagged || tag < 0 || size_t(tag) >= servers.size())
+        return nullptr;
+    return servers[size_t(tag)];
 }
 
 void SSHFSTable::buttonPressedWithSender(QPushButton* sender)
 {
-    bool tagged = false;
-    const int tag = sender->property(HostRowView::tagProperty).toInt(&tagged);
-    if (!tagged || tag < 0 || size_t(tag) >= servers.size())
-        return;
     // The one read of the list: every request below reloads the table, which replaces the list
     // and disposes of this button, and the press stays with the host it was made on.
-    const std::shared_ptr<SSHFSServer> record = servers[size_t(tag)];
+    const std::shared_ptr<SSHFSServer> record = recordTaggedBy(sender);
+    if (!record)
+        return;
     const QString title = sender->text();
     if (title == "Unmount"_L1) {
         coordinator_.scheduleCommand(record, false, true);

@@ -54,6 +54,8 @@ public:
 private:
     void viewDidLoad();
     std::vector<std::shared_ptr<SSHFSServer>> hostList() const;
+    // The record of the row whose button this is; none for a tag outside the list.
+    std::shared_ptr<SSHFSServer> recordTaggedBy(QPushButton* button) const;
 
     Tollvane& coordinator_;
     std::unique_ptr<Ui::MainWindow> ui_;
