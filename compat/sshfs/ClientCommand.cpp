@@ -14,6 +14,14 @@ bool isVolumeOption(std::string_view list)
     return false;
 }
 
+// The configuration file named with -F, if any.
+const std::string* givenConfig(const ClientCommand::Request& request)
+{
+    const auto given = std::find(request.passed.begin(), request.passed.end(), "-F");
+    return given == request.passed.end() || given + 1 == request.passed.end() ? nullptr
+                                                                              : &*(given + 1);
+}
+
 } // namespace
 
 bool ClientCommand::isApplicationCall(const std::vector<std::string_view>& arguments)
@@ -103,9 +111,8 @@ std::string ClientCommand::host(std::string_view remote, std::string& why)
 
 std::string ClientCommand::configFile(const Request& request, const std::string& listed)
 {
-    const auto given = std::find(request.passed.begin(), request.passed.end(), "-F");
-    return given == request.passed.end() || given + 1 == request.passed.end() ? listed
-                                                                              : *(given + 1);
+    const std::string* given = givenConfig(request);
+    return given ? *given : listed;
 }
 
 std::vector<std::string> ClientCommand::clientArguments(const Request& request,
@@ -113,8 +120,7 @@ std::vector<std::string> ClientCommand::clientArguments(const Request& request,
                                                         const std::vector<std::string>& added)
 {
     std::vector<std::string> result = {realClient, "-f"};
-    if (!config.empty() &&
-        std::find(request.passed.begin(), request.passed.end(), "-F") == request.passed.end())
+    if (!config.empty() && !givenConfig(request))
         result.insert(result.end(), {"-F", config});
     result.insert(result.end(), added.begin(), added.end());
     for (const std::string& option : request.options) {
