@@ -6,13 +6,13 @@
 #include "LineWriter.h"
 #include "MountProbe.h"
 
+#include "ChildProcess.h"
 #include "MountTable.h"
 
+#include <chrono>
 #include <optional>
 #include <set>
 #include <string>
-
-#include <sys/types.h>
 
 // Runs Debian's sshfs in the foreground for one mount, passes its output on defused, and writes
 // the one verdict: "statfs" once a statvfs on the new mount has answered (the kernel mount comes
@@ -36,6 +36,9 @@ private:
     void lookForMount();
     void takeProbe();
     void takeSignals();
+    void takeClientEnd();
+    void takeTimeouts();
+    int timeout() const;
     void detachDeadVolume();
 
     ClientCommand::Request args_;
@@ -50,9 +53,10 @@ private:
     int signals_ = -1;
     int clientOutput_ = -1;
     MountProbe probe_;
-    pid_t client_ = -1;
-    std::optional<int> clientStatus_;
+    ChildProcess client_;
     State state_ = State::Waiting;
-    bool terminated_ = false;
+    // A client whose mount failed but which stays is asked to go at `lingerUntil_`; after it has
+    // gone, its ssh may still hold the pipe until `drainUntil_`.
+    std::optional<ChildProcess::Clock::time_point> lingerUntil_, drainUntil_;
     std::string probeReason_;
 };
