@@ -97,12 +97,14 @@ int MountClient::loop()
 {
     for (;;) {
         const bool watchTable = state_ == State::Waiting || reaper_.wantsTable();
-        std::array<pollfd, 5> fds = {{
+        std::array<pollfd, 7> fds = {{
             {clientOutput_, POLLIN, 0},
             {watchTable ? mountinfo_ : -1, POLLPRI, 0},
             {probe_.fd(), POLLIN, 0},
             {signals_, POLLIN, 0},
             {client_.fd(), POLLIN, 0},
+            linkEvents_.pollFd(),
+            {linkCheck_.fd(), POLLIN, 0},
         }};
         const int ready = poll(fds.data(), fds.size(), timeout());
         if (ready < 0 && errno == EINTR)
@@ -119,6 +121,9 @@ int MountClient::loop()
             takeSignals();
         if (fds[4].revents)
             takeClientEnd();
+        if (fds[6].revents)
+            linkCheck_.takeAnswer();
+        takeLinkEvents();
         takeTimeouts();
         if (client_.status() && (clientOutput_ < 0 || !drainUntil_))
             break;
@@ -147,7 +152,8 @@ int MountClient::timeout() const
     };
     int result = -1;
     for (const int wait : {until(lingerUntil_), until(drainUntil_), client_.timeout(),
-                           state_ == State::Confirmed ? reaper_.timeout() : -1}) {
+                           state_ == State::Confirmed ? reaper_.timeout() : -1,
+                           linkEvents_.timeout(), linkCheck_.timeout()}) {
         if (wait >= 0 && (result < 0 || wait < result))
             result = wait;
     }
@@ -166,6 +172,20 @@ void MountClient::takeTimeouts()
     if (state_ == State::Confirmed && client_.running() && reaper_.due())
         client_.stop();
     client_.due();
+    if (client_.running() && linkCheck_.expired(client_.pid()))
+        out_.write("sshfs: " + MountVerdict::defuse(host_) + ": no answer within a second after " +
+                   linkEvent_ + ", so its connection is ended; the next access connects again");
+}
+
+// A wake or a network change may have left the connection dead without a word: the link is
+// checked while the volume is there.
+void MountClient::takeLinkEvents()
+{
+    const std::optional<std::string> event = linkEvents_.take();
+    if (event && reaper_.wantsTable() && client_.running()) {
+        linkCheck_.start(target_, ours_->id);
+        linkEvent_ = *event;
+    }
 }
 
 void MountClient::lookForMount()
@@ -196,6 +216,7 @@ void MountClient::takeProbe()
         state_ = State::Confirmed;
         out_.write(MountVerdict::mounted(host_));
         reaper_.watch(ours_->id, ours_->minor);
+        linkEvents_.open();
         return;
     }
     state_ = State::Failing;

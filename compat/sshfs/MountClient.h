@@ -4,6 +4,8 @@
 #include "ClientOutput.h"
 #include "ClientReaper.h"
 #include "LineWriter.h"
+#include "LinkCheck.h"
+#include "LinkEvents.h"
 #include "MountProbe.h"
 
 #include "ChildProcess.h"
@@ -17,7 +19,8 @@
 // Runs Debian's sshfs in the foreground for one mount, passes its output on defused, and writes
 // the one verdict: "statfs" once a statvfs on the new mount has answered (the kernel mount comes
 // long before the connection), or one failure line with ssh's reason. Stays for the life of the
-// mount, and takes a volume whose client died off the mount table before it goes.
+// mount, and takes a volume whose client died off the mount table before it goes. After a wake
+// or a network change it checks the volume's link (see LinkCheck).
 class MountClient
 {
 public:
@@ -37,6 +40,7 @@ private:
     void takeProbe();
     void takeSignals();
     void takeClientEnd();
+    void takeLinkEvents();
     void takeTimeouts();
     int timeout() const;
     void detachDeadVolume();
@@ -54,6 +58,9 @@ private:
     int clientOutput_ = -1;
     MountProbe probe_;
     ChildProcess client_;
+    LinkEvents linkEvents_;
+    LinkCheck linkCheck_;
+    std::string linkEvent_; // that set off the check under way
     State state_ = State::Waiting;
     // A client whose mount failed but which stays is asked to go at `lingerUntil_`; after it has
     // gone, its ssh may still hold the pipe until `drainUntil_`.

@@ -90,8 +90,8 @@ std::vector<std::string> SshOptions::fromEffective(const std::string& settings)
     std::vector<std::string> options = {"-o", "reconnect"};
     if (!connectTimeout.value_or(false))
         options.insert(options.end(), {"-o", "ConnectTimeout=10"});
+    // With ssh's ServerAliveCountMax of 3 (or the user's own), a dead link is noticed in 15 s.
     if (!serverAlive.value_or(false))
-        options.insert(options.end(),
-                       {"-o", "ServerAliveInterval=15", "-o", "ServerAliveCountMax=3"});
+        options.insert(options.end(), {"-o", "ServerAliveInterval=5"});
     return options;
 }

@@ -222,7 +222,7 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("added");
         QTest::newRow("nothing set") << "user u\nconnecttimeout none\nserveraliveinterval 0\n"_ba
                                      << words("-o reconnect -o ConnectTimeout=10 -o "
-                                              "ServerAliveInterval=15 -o ServerAliveCountMax=3");
+                                              "ServerAliveInterval=5");
         QTest::newRow("the user's own win")
             << "connecttimeout 3\nserveraliveinterval 60\n"_ba << words("-o reconnect");
         QTest::newRow("set twice: the first counts")
@@ -230,9 +230,7 @@ private Q_SLOTS:
                "serveraliveinterval 0\n"_ba
             << words("-o reconnect -o ConnectTimeout=10");
         QTest::newRow("no answer from ssh -G")
-            << ""_ba
-            << words("-o reconnect -o ConnectTimeout=10 -o ServerAliveInterval=15 -o "
-                     "ServerAliveCountMax=3");
+            << ""_ba << words("-o reconnect -o ConnectTimeout=10 -o ServerAliveInterval=5");
     }
 
     void sshOptions()
