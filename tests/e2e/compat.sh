@@ -23,3 +23,10 @@ stays='trap "umount \"${!#}\"; exit 0" TERM; mount -t tmpfs x "${!#}"; while :; 
 outstays="trap '' TERM; $D/real-sshfs \"\$@\"; while :; do sleep 0.1; done"
 # A user's own askpass: it notes each prompt in $D/asked and answers the test account's password.
 printf '#!/bin/sh\necho "$1" >>%s/asked\necho tollvane-e2e\n' "$D" >"$D/askpass" && chmod +x "$D/askpass"
+# The slow host's link: `black_hole` makes black holes of its open connections (and returns once
+# it has).
+black_hole() {
+    local holes=$(grep -c ' holed ' "$D/delay-proxy.log")
+    kill -USR1 "$(<"$D/delay-proxy.pid")" &&
+        until_ "[ \$(grep -c ' holed ' $D/delay-proxy.log) -gt $holes ]"
+}
