@@ -23,3 +23,21 @@ stays='trap "umount \"${!#}\"; exit 0" TERM; mount -t tmpfs x "${!#}"; while :; 
 outstays="trap '' TERM; $D/real-sshfs \"\$@\"; while :; do sleep 0.1; done"
 # A user's own askpass: it notes each prompt in $D/asked and answers the test account's password.
 printf '#!/bin/sh\necho "$1" >>%s/asked\necho tollvane-e2e\n' "$D" >"$D/askpass" && chmod +x "$D/askpass"
+# The slow host's link: `black_hole` makes black holes of its open connections (and returns once
+# it has). Events on the private system bus: `woke` (logind's PrepareForSleep(false)) and
+# `connected` (NetworkManager's StateChanged to NM_STATE_CONNECTED_GLOBAL).
+black_hole() {
+    local holes=$(grep -c ' holed ' "$D/delay-proxy.log")
+    kill -USR1 "$(<"$D/delay-proxy.pid")" &&
+        until_ "[ \$(grep -c ' holed ' $D/delay-proxy.log) -gt $holes ]"
+}
+# DESTINATION PATH INTERFACE SIGNAL SIGNATURE ARGUMENTS: sent by the stand-in that owns DESTINATION.
+emit() { gdbus call --system -d "$1" -o "$2" -m org.freedesktop.DBus.Mock.EmitSignal "${@:3}" >/dev/null; }
+woke() {
+    emit org.freedesktop.login1 /org/freedesktop/login1 org.freedesktop.login1.Manager PrepareForSleep \
+        b '[<false>]'
+}
+connected() {
+    emit org.freedesktop.NetworkManager /org/freedesktop/NetworkManager org.freedesktop.NetworkManager \
+        StateChanged u '[<uint32 70>]'
+}
