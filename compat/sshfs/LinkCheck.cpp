@@ -13,44 +13,37 @@
 
 namespace {
 
-pid_t parentOf(pid_t pid)
+// The process group of `pid`, or 0.
+pid_t groupOf(pid_t pid)
 {
-    // "pid (comm) state ppid ...": the name may hold blanks and parentheses.
+    // "pid (comm) state ppid pgrp ...": the name may hold blanks and parentheses.
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
     const std::string text((std::istreambuf_iterator<char>(stat)), {});
     std::istringstream rest(text.substr(std::min(text.rfind(')'), text.size()) + 1));
     std::string state;
-    pid_t parent = 0;
-    rest >> state >> parent;
-    return parent;
+    pid_t parent = 0, group = 0;
+    rest >> state >> parent >> group;
+    return group;
 }
 
-// The children of `parent`. (/proc/PID/task/TID/children is not in every kernel.)
-std::vector<pid_t> childrenOf(pid_t parent)
+// Debian's sshfs starts its ssh through a double fork, so the ssh is no child of the client's;
+// but it stays in the client's process group. Each is held by a pidfd, and ended once it is
+// known still to be in that group.
+void endTransportOf(pid_t client)
 {
-    std::vector<pid_t> result;
     DIR* dir = opendir("/proc");
     while (const dirent* entry = dir ? readdir(dir) : nullptr) {
         const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
-        if (pid > 0 && parentOf(pid) == parent)
-            result.push_back(pid);
+        if (pid <= 0 || pid == client || groupOf(pid) != client)
+            continue;
+        const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+        if (pidfd >= 0 && groupOf(pid) == client)
+            syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0);
+        if (pidfd >= 0)
+            close(pidfd);
     }
     if (dir)
         closedir(dir);
-    return result;
-}
-
-// KILL through a pidfd, once the PID is known still to be a child of `client`.
-void endChildrenOf(pid_t client)
-{
-    for (const pid_t pid : childrenOf(client)) {
-        const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-        if (pidfd < 0)
-            continue;
-        if (parentOf(pid) == client)
-            syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0);
-        close(pidfd);
-    }
 }
 
 } // namespace
@@ -87,6 +80,6 @@ bool LinkCheck::expired(pid_t client)
         return false;
     // The probe stays asked until the ended transport fails it; no new check before.
     deadline_.reset();
-    endChildrenOf(client);
+    endTransportOf(client);
     return true;
 }

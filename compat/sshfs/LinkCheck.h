@@ -26,8 +26,8 @@ public:
     int fd() const { return probe_.fd(); }
     int timeout() const;
     void takeAnswer();
-    // Whether the bound has passed without an answer; then the transport under `client` has
-    // been ended. Once per check.
+    // Whether the bound has passed without an answer; then the transport under `client` (the
+    // rest of its process group, of which it is the leader) has been ended. Once per check.
     bool expired(pid_t client);
 
 private:

@@ -85,10 +85,12 @@ bool MountClient::start()
         return false;
     clientOutput_ = output[0];
     // Its standard output too: the application's may be gone, and a write there would end the
-    // client (and the volume) with SIGPIPE.
+    // client (and the volume) with SIGPIPE. A process group of its own holds its ssh too.
     ClientEnvironment environment(environ, ClientEnvironment::besideThisProgram());
-    const bool started = client_.start(
-        arguments, {.output = output[1], .errors = output[1], .environment = environment.get()});
+    const bool started = client_.start(arguments, {.output = output[1],
+                                                   .errors = output[1],
+                                                   .ownGroup = true,
+                                                   .environment = environment.get()});
     close(output[1]);
     return started;
 }

@@ -229,6 +229,20 @@ private Q_SLOTS:
             "press silent silent3 ; bound 5 ; title Mount silent3 ; bound 15 ; title Mount silent "
             "; alert silent silent3");
 
+        // The link of "slow" turned into a black hole, as after a wake on another network.
+        for (const char* event : {"woke", "connected"})
+            QTest::newRow(
+                qPrintable(u"%1 after a black hole: a file opened 2 s later reads within 5 s"_s.arg(
+                    QLatin1StringView(event))))
+                << u"mount slow ; sh black_hole && %1 && sleep 2 && within 3 cat \"$V/slow/Documents/shopping list.txt\" ; unmount slow"_s
+                       .arg(QLatin1StringView(event));
+        row("woke on a healthy link: a file open before reads on, through the same ssh",
+            "mount slow ; sh exec 3<$V/slow/README.txt && ssh=$(transport slow) && woke && sleep 2 "
+            "&& read -r -u 3 && [ \"$(transport slow)\" = $ssh ] ; unmount slow");
+        row("a black hole and no event: a read returns within 25 s, and the next one reads",
+            "mount slow ; sh black_hole && within 25 sh -c 'cat $V/slow/README.txt; true' && cat "
+            "$V/slow/README.txt ; unmount slow");
+
         // The compat programs by themselves, with scripted clients.
         row("adapter: lines as they come; ssh's reason; what ssh -G lets it add",
             "sh fake 'echo 1st; until [ -e $D/go ]; do sleep 0.02; done; echo ssh: no route; exit "
