@@ -141,11 +141,12 @@ private Q_SLOTS:
             const QByteArray block = all.mid(all.indexOf("Host "_ba + host + '\n'));
             return block.mid(block.indexOf('\n'), block.indexOf("\n\n") - block.indexOf('\n'));
         };
-        // Names that hold the phrases the application reacts to, on hosts that work and not; a
-        // HostName that cannot be resolved.
-        config.write("\n\nHost a" + options("reachable") + "\n\nHost failed-up" +
-                     options("reachable") + "\n\nHost statfs-down" + options("refused") +
-                     "\n\nHost statfs-name\n    HostName statfs.invalid");
+        // A name that looks like markup (ssh refuses it as a host name), in sight of a window of
+        // the first size; names that hold the phrases the application reacts to, on hosts that
+        // work and not; a HostName that cannot be resolved.
+        config.write("\n\nHost x<br>y&lt;z\n\nHost a" + options("reachable") +
+                     "\n\nHost failed-up" + options("reachable") + "\n\nHost statfs-down" +
+                     options("refused") + "\n\nHost statfs-name\n    HostName statfs.invalid");
         for (const char* host : {"..", "../..", ".", "x/../plain", "a/b"})
             config.write("\n\nHost "_ba + host);
         config.close();
@@ -177,6 +178,10 @@ private Q_SLOTS:
         const auto row = [](const char* name, const char* steps) {
             QTest::newRow(name) << QString::fromUtf8(steps);
         };
+        row("a name that looks like markup: its row and alert read it as written",
+            "sh setsid -f $TOLLVANE_APP ; atspi press Tollvane x<br>y&lt;z ; atspi alert Tollvane "
+            "Couldn't connect to x<br>y&lt;z ; atspi row Tollvane x<br>y&lt;z Mount ; sh pkill -f "
+            "^$TOLLVANE_APP");
         row("mount and unmount through the linked home, a failure phrase in the name",
             "mount failed-up ; sh diff -r $V/failed-up $R ; unmount failed-up ; absent failed-up");
         row("a killed client leaves no dead volume; the host mounts again",
