@@ -6,8 +6,9 @@
 // What the adapter adds to ssh for the application's mounts, unless the user's own configuration
 // sets it: a bound on the wait for a host that does not answer (ConnectTimeout=10 covers the TCP
 // connect and ssh's greeting; a question the user is still answering is not cut short), and
-// keep-alive messages, so that a dead connection is noticed within about 45 s
-// (ServerAliveInterval=15, ServerAliveCountMax=3). sshfs itself gets "reconnect".
+// keep-alive messages, so that a dead connection (a NAT that forgot it, a roaming Wi-Fi) is
+// noticed within 15 s (ServerAliveInterval=5, with ssh's ServerAliveCountMax of 3). sshfs itself
+// gets "reconnect".
 class SshOptions
 {
 public:

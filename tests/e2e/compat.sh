@@ -41,3 +41,8 @@ connected() {
     emit org.freedesktop.NetworkManager /org/freedesktop/NetworkManager org.freedesktop.NetworkManager \
         StateChanged u '[<uint32 70>]'
 }
+# `within SECONDS COMMAND...`: COMMAND's status, or a failure when it has not ended by then (a
+# read stuck on a volume, which no signal ends, is left behind). `transport HOST`: the ssh under
+# the host's client.
+within() { "${@:2}" & local pid=$!; timeout "$1" tail --pid=$pid -f /dev/null && wait $pid; }
+transport() { pgrep -x -g "$(pgrep -f "^/usr/bin/sshfs .*$V/$1\$")" ssh; }
