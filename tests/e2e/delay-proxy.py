@@ -1,11 +1,11 @@
 #!/usr/bin/python3
-"""A slow link in front of a TCP server on 127.0.0.1: every chunk waits DELAY_MS, each way.
-SIGUSR1 turns every connection open at that moment into a black hole (nothing passes either way,
-nothing is closed: a connection after a wake on another network); later ones work. Prints the
-port it listens on (LISTEN_PORT, or a free one for 0) once it listens. With LOG, a line per chunk
-passed on: wall-clock seconds, connection, direction (> to the server), bytes; and a line
-"- holed N" once a black hole has taken its N connections.
-    delay-proxy.py LISTEN_PORT TARGET_PORT DELAY_MS [LOG]"""
+# A slow link in front of a TCP server on 127.0.0.1: every chunk waits DELAY_MS, each way.
+# SIGUSR1 turns every connection open at that moment into a black hole (nothing passes either way,
+# nothing is closed: a connection after a wake on another network); later ones work. Prints the
+# port it listens on (LISTEN_PORT, or a free one for 0) once it listens. With LOG, a line per chunk
+# passed on: wall-clock seconds, connection, direction (> to the server), bytes; and a line
+# "- holed N" once a black hole has taken its N connections.
+#     delay-proxy.py LISTEN_PORT TARGET_PORT DELAY_MS [LOG]
 import asyncio
 import itertools
 import signal

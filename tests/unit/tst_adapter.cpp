@@ -10,6 +10,7 @@
 #include <QMap>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTest>
 
 #include <limits.h>
@@ -234,10 +235,8 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, user);
         QFETCH(QStringList, effective);
-        QTemporaryDir home;
-        QFile file(home.filePath(u"config"_s));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(user) == user.size());
-        file.close();
+        QTemporaryFile file;
+        QVERIFY(file.open() && file.write(user) == user.size() && file.flush());
         const std::string config = SshOptions::configFile(file.fileName().toStdString());
         QProcess ssh;
         ssh.start(u"/usr/bin/ssh"_s, {u"-G"_s, u"-F"_s, QString::fromStdString(config), u"h"_s});
