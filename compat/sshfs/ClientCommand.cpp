@@ -122,14 +122,19 @@ std::vector<std::string> ClientCommand::clientArguments(const Request& request,
                                                         const std::vector<std::string>& added)
 {
     std::vector<std::string> result = {realClient, "-f"};
-    if (!config.empty() && !givenConfig(request))
+    if (!config.empty())
         result.insert(result.end(), {"-F", config});
     result.insert(result.end(), added.begin(), added.end());
     for (const std::string& option : request.options) {
         if (option != "debug" && option != "sshfs_debug")
             result.insert(result.end(), {"-o", option});
     }
-    result.insert(result.end(), request.passed.begin(), request.passed.end());
+    // `config` stands for a -F given (it includes it).
+    const std::string* given = givenConfig(request);
+    for (const std::string& argument : request.passed) {
+        if (!given || (&argument != given - 1 && &argument != given))
+            result.push_back(argument);
+    }
     result.insert(result.end(), {"--", request.remote, request.mountPoint});
     return result;
 }

@@ -59,12 +59,11 @@ int MountClient::refuse(const std::string& reason)
 
 bool MountClient::start()
 {
-    // Asked first, with our signals as they came: ssh -G must stay stoppable.
     const std::string listed = MountPoint::userFolder() + "/.ssh/config";
-    const std::string config =
-        ClientCommand::configFile(args_, access(listed.c_str(), F_OK) == 0 ? listed : "");
+    const std::string config = SshOptions::configFile(
+        ClientCommand::configFile(args_, access(listed.c_str(), F_OK) == 0 ? listed : ""));
     const std::vector<std::string> arguments =
-        ClientCommand::clientArguments(args_, config, SshOptions::forHost(host_, config));
+        ClientCommand::clientArguments(args_, config, {"-o", "reconnect"});
 
     // Opened before the client starts, so that its mount cannot slip by unseen.
     mountinfo_ = open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);

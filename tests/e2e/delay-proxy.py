@@ -1,15 +1,16 @@
 #!/usr/bin/python3
-"""A slow link in front of a TCP server on 127.0.0.1: every chunk waits DELAY_MS, each way.
-SIGUSR1 turns every connection open at that moment into a black hole (nothing passes either way,
-nothing is closed: a connection after a wake on another network); later ones work. Prints the
-port it listens on (LISTEN_PORT, or a free one for 0) once it listens. With LOG, a line per chunk
-passed on: seconds since start, connection, direction (> to the server), bytes; and a line
-"- holed N" once a black hole has taken its N connections.
-    delay-proxy.py LISTEN_PORT TARGET_PORT DELAY_MS [LOG]"""
+# A slow link in front of a TCP server on 127.0.0.1: every chunk waits DELAY_MS, each way.
+# SIGUSR1 turns every connection open at that moment into a black hole (nothing passes either way,
+# nothing is closed: a connection after a wake on another network); later ones work. Prints the
+# port it listens on (LISTEN_PORT, or a free one for 0) once it listens. With LOG, a line per chunk
+# passed on: wall-clock seconds, connection, direction (> to the server), bytes; and a line
+# "- holed N" once a black hole has taken its N connections.
+#     delay-proxy.py LISTEN_PORT TARGET_PORT DELAY_MS [LOG]
 import asyncio
 import itertools
 import signal
 import sys
+import time
 
 
 class Link:
@@ -21,11 +22,11 @@ class Link:
 
 async def main(listen, target, delay, log):
     loop = asyncio.get_running_loop()
-    start, live, holes = loop.time(), set(), []
+    live, holes = set(), []
 
     def note(number, what, size=0):
         if log:
-            print(f"{loop.time() - start:.6f} {number} {what} {size}", file=log, flush=True)
+            print(f"{time.time():.6f} {number} {what} {size}", file=log, flush=True)
 
     async def pump(link, reader, writer, way):
         queue = asyncio.Queue()  # in order; each chunk leaves `delay` after it came

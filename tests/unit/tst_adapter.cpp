@@ -7,7 +7,10 @@
 #include "mount/MountVerdict.h"
 
 #include <QDir>
+#include <QMap>
+#include <QProcess>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTest>
 
 #include <limits.h>
@@ -35,9 +38,9 @@ QStringList fromStd(const std::vector<std::string>& list)
 
 } // namespace
 
-// The sshfs adapter's parts that need neither root nor ssh: the command lines, the client's
-// output as the application gets it, the verdicts, the mount table, what ssh -G lets it add, when
-// a client has outstayed its volume, and how a child is ended.
+// The sshfs adapter's parts that need neither root nor a server: the command lines, the client's
+// output as the application gets it, the verdicts, the mount table, what ssh makes of its defaults,
+// when a client has outstayed its volume, and how a child is ended.
 class TestAdapter : public QObject
 {
     Q_OBJECT
@@ -58,7 +61,7 @@ private Q_SLOTS:
             "-f -F /c -o reconnect -- h:/ /U/V/h");
         row("options kept once, -d and -f dropped, the -F given",
             "-oidmap=user,,idmap=user -d -f -C -p 22 -F /my -o volname=a,b [::1]:/d /m", "", "::1",
-            "-f -o reconnect -o idmap=user -C -p 22 -F /my -- [::1]:/d /m");
+            "-f -F /my -o reconnect -o idmap=user -C -p 22 -- [::1]:/d /m");
         row("an option before volname in one list", "-oro,volname=x h: /m", "", "h",
             "-f -F /c -o reconnect -o ro -- h: /m");
         row("brackets within a user's host", "+ user@[v6]:dir /m", "", "user@v6",
@@ -216,28 +219,34 @@ private Q_SLOTS:
         QCOMPARE(entries.empty() ? 0 : int(entries.back().minor), minor);
     }
 
+    // What ssh makes of the user's configuration and the adapter's after it.
     void sshOptions_data()
     {
-        QTest::addColumn<QByteArray>("effective"); // what ssh -G prints
-        QTest::addColumn<QStringList>("added");
-        QTest::newRow("nothing set") << "user u\nconnecttimeout none\nserveraliveinterval 0\n"_ba
-                                     << words("-o reconnect -o ConnectTimeout=10 -o "
-                                              "ServerAliveInterval=5");
+        QTest::addColumn<QByteArray>("user");
+        QTest::addColumn<QStringList>("effective"); // connecttimeout, serveraliveinterval
+        QTest::newRow("nothing set") << "Host h\n    User u\n"_ba << words("10 5");
         QTest::newRow("the user's own win")
-            << "connecttimeout 3\nserveraliveinterval 60\n"_ba << words("-o reconnect");
-        QTest::newRow("set twice: the first counts")
-            << "connecttimeout none\nconnecttimeout 3\nserveraliveinterval 9\n"
-               "serveraliveinterval 0\n"_ba
-            << words("-o reconnect -o ConnectTimeout=10");
-        QTest::newRow("no answer from ssh -G")
-            << ""_ba << words("-o reconnect -o ConnectTimeout=10 -o ServerAliveInterval=5");
+            << "Host h\n    ConnectTimeout 3\n    ServerAliveInterval 60\n"_ba << words("3 60");
+        QTest::newRow("the user's for every host, 0 too")
+            << "Host *\n    ServerAliveInterval 0\n"_ba << words("10 0");
     }
 
     void sshOptions()
     {
-        QFETCH(QByteArray, effective);
-        QFETCH(QStringList, added);
-        QCOMPARE(fromStd(SshOptions::fromEffective(effective.toStdString())), added);
+        QFETCH(QByteArray, user);
+        QFETCH(QStringList, effective);
+        QTemporaryFile file;
+        QVERIFY(file.open() && file.write(user) == user.size() && file.flush());
+        const std::string config = SshOptions::configFile(file.fileName().toStdString());
+        QProcess ssh;
+        ssh.start(u"/usr/bin/ssh"_s, {u"-G"_s, u"-F"_s, QString::fromStdString(config), u"h"_s});
+        QVERIFY(ssh.waitForFinished() && ssh.exitCode() == 0);
+        QMap<QByteArray, QString> settings;
+        for (const QByteArray& line : ssh.readAllStandardOutput().split('\n'))
+            settings[line.left(line.indexOf(' '))] =
+                QString::fromUtf8(line.mid(line.indexOf(' ') + 1));
+        const QStringList found = {settings["connecttimeout"], settings["serveraliveinterval"]};
+        QCOMPARE(found, effective);
     }
 
     // A client is ended only once the kernel says its volume's connection is gone.
