@@ -9,6 +9,7 @@ TOLLVANE_PACKAGES=(
     util-linux procps psmisc
     xvfb xauth x11-utils dbus dbus-x11 at-spi2-core python3 python3-pyatspi qt6-image-formats-plugins
     weston qt6-wayland xdg-utils
+    qtkeychain-qt6-dev libsecret-1-0 gnome-keyring libsecret-tools
     dpkg-dev file lintian desktop-file-utils appstream strace
 )
 
