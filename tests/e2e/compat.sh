@@ -3,7 +3,10 @@
 # SCRIPT` puts a scripted client over /usr/bin/sshfs for the scenario (a bind mount inside the
 # private namespace), which records its arguments in $D/args; the real client stays at
 # $D/real-sshfs. `until_ CONDITION` waits until the shell condition holds (20 s at most);
-# `confirmed FILE` for the mount's confirmation in the standard error kept in FILE.
+# `confirmed FILE` for the mount's confirmation in the standard error kept in FILE. `keyring`
+# starts a new, unlocked keyring daemon on the session bus, for the rest of the scenario;
+# `set_password WORD` makes WORD the test account's, noted in $D/password; between `watch_leaks`
+# and `no_leaks`, no /proc/*/cmdline or /proc/*/environ, nor a file in $XDG_RUNTIME_DIR, holds it.
 export D=$TOLLVANE_E2E_DIR V=$TOLLVANE_E2E_VOLUMES R=$TOLLVANE_E2E_REMOTE
 [ -e "$D/real-sshfs" ] || cp /usr/bin/sshfs "$D/real-sshfs"
 rm -f "$D/err" "$D/go" "$D/args"
@@ -23,3 +26,14 @@ stays='trap "umount \"${!#}\"; exit 0" TERM; mount -t tmpfs x "${!#}"; while :; 
 outstays="trap '' TERM; $D/real-sshfs \"\$@\"; while :; do sleep 0.1; done"
 # A user's own askpass: it notes each prompt in $D/asked and answers the test account's password.
 printf '#!/bin/sh\necho "$1" >>%s/asked\necho tollvane-e2e\n' "$D" >"$D/askpass" && chmod +x "$D/askpass"
+keyring() {
+    rm -rf ~/.local/share/keyrings
+    gnome-keyring-daemon --foreground --unlock --components=secrets <<<"$D" &>"$D/keyring.log" &
+    echo $! >"$D/keyring.pid" && until_ "dbus-send --session --print-reply --dest=org.freedesktop.DBus / org.freedesktop.DBus.NameHasOwner string:org.freedesktop.secrets | grep -q true"
+}
+set_password() { echo "$1" >"$D/password" && echo "tollvane-e2e:$1" | chpasswd; }
+watch_leaks() {
+    rm -f "$D/seen" "$D/stop"
+    (while [ ! -e "$D/stop" ]; do grep -lasFf "$D/password" /proc/[0-9]*/cmdline /proc/[0-9]*/environ >>"$D/seen"; done &)
+}
+no_leaks() { touch "$D/stop" && [ ! -s "$D/seen" ] && ! grep -rqsFf "$D/password" "$XDG_RUNTIME_DIR"; }

@@ -14,7 +14,7 @@
 # "password" (that account), "newkey" (a host key not yet
 # known), and "silent" and "silent3" (a listener that never greets; the second with the user's
 # own ConnectTimeout). The desktop's handler for folders is a stand-in that adds the path it was
-# given to $TOLLVANE_E2E_DIR/opened.
+# given to $TOLLVANE_E2E_DIR/opened. The session bus starts no keyring daemon.
 # Exported: TOLLVANE_E2E_CONFIG, _VOLUMES (where the mount points go), _REMOTE, _PORT (the
 # sshd's), _KEY (the client's private key) and _DIR (scratch, on tmpfs).
 
@@ -118,6 +118,8 @@ e2e_setup()
     _e2e_overlay /usr/local/bin && ln -sf "$TOLLVANE_COMPAT_DIR/tollvane-sshfs" /usr/local/bin/sshfs || return 1
     _e2e_overlay /usr/sbin && ln -sf "$TOLLVANE_COMPAT_DIR/tollvane-diskutil" /usr/sbin/diskutil || return 1
     _e2e_overlay /etc && useradd -M -N tollvane-e2e && echo tollvane-e2e:tollvane-e2e | chpasswd || return 1
+    # No keyring unless a test starts one: the session bus may not start gnome-keyring itself.
+    _e2e_overlay /usr/share/dbus-1/services && rm -f /usr/share/dbus-1/services/org.freedesktop.secrets.service || return 1
     _e2e_start_sshd || return 1
 
     silent=$(_e2e_free_port) # takes connections (the backlog) and never answers
