@@ -6,8 +6,8 @@
 
 namespace {
 
-// Long enough for a keyring that answers at all (tens of milliseconds here); a dialog must not
-// wait on one that hangs.
+// Long enough for a keyring that answers at all (tens of milliseconds here) and for a quick
+// unlock; a dialog must not wait on one that hangs, nor on an unlock prompt left open.
 constexpr int boundMilliseconds = 5000;
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "PromptRecord.h"
 
 #include <QCryptographicHash>
+#include <QFile>
 
 #include <cstdlib>
 #include <fstream>
@@ -36,7 +37,7 @@ int openPrivateFolder(const QString& runtimeFolder)
 {
     if (!runtimeFolder.startsWith(u'/'))
         return -1;
-    const std::string path = runtimeFolder.toStdString() + "/tollvane-askpass";
+    const std::string path = QFile::encodeName(runtimeFolder).toStdString() + "/tollvane-askpass";
     mkdir(path.c_str(), 0700);
     const int folder = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     struct stat st;
@@ -70,8 +71,12 @@ PromptRecord::PromptRecord(const QString& runtimeFolder, pid_t ssh, const QStrin
         close(fd);
     }
     const std::string refusal = refusedPrefix + entry_;
-    if (given == 'k')
-        close(openat(folder_, refusal.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (given == 'k') { // asked again after the stored answer: the server refused it
+        const int fd =
+            openat(folder_, refusal.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0)
+            close(fd);
+    }
     refused_ = faccessat(folder_, refusal.c_str(), F_OK, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
