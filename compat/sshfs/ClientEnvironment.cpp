@@ -27,9 +27,7 @@ bool isSet(char** environment, std::string_view name)
 
 } // namespace
 
-ClientEnvironment::ClientEnvironment(char** base, const std::string& askpass,
-                                     const std::string& destination)
-    : base_(base)
+ClientEnvironment::ClientEnvironment(char** base, const std::string& askpass) : base_(base)
 {
     const bool display = isSet(base, "DISPLAY") || isSet(base, "WAYLAND_DISPLAY");
     if (askpass.empty() || !display || isSet(base, "SSH_ASKPASS"))
@@ -38,14 +36,11 @@ ClientEnvironment::ClientEnvironment(char** base, const std::string& askpass,
     const bool keepRequire = isSet(base, "SSH_ASKPASS_REQUIRE");
     for (char** entry = base; *entry; ++entry) {
         const std::string_view text = *entry;
-        // Empty ones would hide ours: getenv() takes the first. So would an inherited one.
-        if (text != "SSH_ASKPASS=" && text != "SSH_ASKPASS_REQUIRE=" &&
-            !text.starts_with("TOLLVANE_SSH_DESTINATION="))
+        // Empty ones would hide ours: getenv() takes the first.
+        if (text != "SSH_ASKPASS=" && text != "SSH_ASKPASS_REQUIRE=")
             entries_.emplace_back(text);
     }
     entries_.push_back("SSH_ASKPASS=" + askpass);
-    if (!destination.empty())
-        entries_.push_back("TOLLVANE_SSH_DESTINATION=" + destination);
     // ssh looks for DISPLAY alone: "prefer" without it would never ask; "force" asks even so.
     if (!keepRequire)
         entries_.push_back(std::string("SSH_ASKPASS_REQUIRE=") +

@@ -6,14 +6,12 @@
 // The environment the real client runs in: the adapter's own, plus tollvane-askpass as ssh's
 // SSH_ASKPASS where there is a display to show it on and the user has named no askpass of their
 // own. ssh has no terminal here, so without one it could not ask for a password, a passphrase or
-// a new host key at all. With it goes TOLLVANE_SSH_DESTINATION, the "user@host:port" that the
-// askpass keeps a password under (not a secret: ssh -G says it to anyone).
+// a new host key at all.
 class ClientEnvironment
 {
 public:
-    // `base` as `environ`; `askpass` the program to offer, or empty for none; `destination` as
-    // SshOptions::destination() gives it, or empty.
-    ClientEnvironment(char** base, const std::string& askpass, const std::string& destination = {});
+    // `base` as `environ`; `askpass` the program to offer, or empty for none.
+    ClientEnvironment(char** base, const std::string& askpass);
 
     // tollvane-askpass beside this program (links resolved), if it is there and executable.
     static std::string besideThisProgram();

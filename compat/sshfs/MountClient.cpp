@@ -60,9 +60,8 @@ bool MountClient::start()
     const std::string listed = MountPoint::userFolder() + "/.ssh/config";
     const std::string config =
         ClientCommand::configFile(args_, access(listed.c_str(), F_OK) == 0 ? listed : "");
-    std::string destination; // for the askpass
-    const std::vector<std::string> arguments = ClientCommand::clientArguments(
-        args_, config, SshOptions::forHost(host_, config, &destination));
+    const std::vector<std::string> arguments =
+        ClientCommand::clientArguments(args_, config, SshOptions::forHost(host_, config));
 
     // Opened before the client starts, so that its mount cannot slip by unseen.
     mountinfo_ = open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
@@ -104,7 +103,7 @@ bool MountClient::start()
     for (const std::string& argument : arguments)
         argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
-    ClientEnvironment environment(environ, ClientEnvironment::besideThisProgram(), destination);
+    ClientEnvironment environment(environ, ClientEnvironment::besideThisProgram());
     const int error = posix_spawn(&client_, ClientCommand::realClient, &actions, &attributes,
                                   argv.data(), environment.get());
     posix_spawn_file_actions_destroy(&actions);

@@ -95,12 +95,9 @@ std::optional<std::string> effectiveSettings(const std::string& host, const std:
 
 } // namespace
 
-std::vector<std::string> SshOptions::forHost(const std::string& host, const std::string& configFile,
-                                             std::string* destination)
+std::vector<std::string> SshOptions::forHost(const std::string& host, const std::string& configFile)
 {
     const std::optional<std::string> settings = effectiveSettings(host, configFile);
-    if (destination && settings)
-        *destination = SshOptions::destination(*settings);
     return settings ? fromEffective(*settings) : std::vector<std::string>();
 }
 
@@ -123,20 +120,4 @@ std::vector<std::string> SshOptions::fromEffective(const std::string& settings)
         options.insert(options.end(),
                        {"-o", "ServerAliveInterval=15", "-o", "ServerAliveCountMax=3"});
     return options;
-}
-
-std::string SshOptions::destination(const std::string& settings)
-{
-    std::string user, hostname, port;
-    std::istringstream lines(settings);
-    for (std::string key, value; lines >> key && std::getline(lines >> std::ws, value);) {
-        if (key == "user")
-            user = value;
-        else if (key == "hostname")
-            hostname = value;
-        else if (key == "port")
-            port = value;
-    }
-    return user.empty() || hostname.empty() || port.empty() ? std::string()
-                                                            : user + '@' + hostname + ':' + port;
 }

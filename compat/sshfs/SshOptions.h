@@ -13,14 +13,8 @@ class SshOptions
 public:
     // The options for `host`, as ssh reads its configuration (`ssh -G`, with `configFile` unless
     // it is empty): what the user set there wins. None when ssh -G takes more than a few seconds.
-    // `destination`, when given, receives destination() of the same settings.
-    static std::vector<std::string> forHost(const std::string& host, const std::string& configFile,
-                                            std::string* destination = nullptr);
+    static std::vector<std::string> forHost(const std::string& host, const std::string& configFile);
 
     // From the output of `ssh -G`.
     static std::vector<std::string> fromEffective(const std::string& settings);
-
-    // "user@hostname:port" from the output of `ssh -G`, or empty: the account whose password
-    // ssh asks for (its prompt names no port).
-    static std::string destination(const std::string& settings);
 };
