@@ -4,18 +4,9 @@
 
 #include <optional>
 
-using namespace Qt::StringLiterals;
-
 std::optional<ErrorWatch::Verdict> ErrorWatch::judge(const QString& line)
 {
-    if (line.contains("statfs"_L1))
-        return Verdict::Confirmed;
-    for (const auto phrase :
-         {"Connection refused"_L1, "remote host has disconnected"_L1, "failed"_L1}) {
-        if (line.contains(phrase))
-            return Verdict::Refused;
-    }
-    return std::nullopt;
+    return MountVerdict::judge(line.toStdString());
 }
 
 ErrorWatch::Reading ErrorWatch::read(const QByteArray& chunk)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "mount/MountVerdict.h"
+
 #include <QByteArray>
 #include <QStringList>
 
@@ -11,10 +13,7 @@
 class ErrorWatch
 {
 public:
-    enum class Verdict {
-        Confirmed, // a line containing "statfs": the volume works
-        Refused,   // a line containing a connection-failure phrase
-    };
+    using Verdict = MountVerdict::Outcome;
 
     struct Reading
     {

@@ -34,6 +34,14 @@ Tollvane::Tollvane(const QString& file, Platform platform, QObject* parent)
 
 Tollvane::~Tollvane() = default;
 
+void Tollvane::setAlert(std::shared_ptr<ModalAlert> alert)
+{
+    // Running jobs keep the context they started with; they reach the alert through this one.
+    Platform platform = context_->platform;
+    platform.alert = std::move(alert);
+    context_ = std::make_shared<const Context>(Context{std::move(platform), this});
+}
+
 void Tollvane::postReloadServers()
 {
     NotificationCenter::defaultCenter().postNotificationName(reloadServers);

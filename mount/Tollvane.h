@@ -53,6 +53,9 @@ public:
 
     const Platform& platform() const { return context_->platform; }
     ModalAlert& alert() const override { return *context_->platform.alert; }
+    // Main thread. Replaces the platform's alert: the window gives the shared coordinator the
+    // one it shows.
+    void setAlert(std::shared_ptr<ModalAlert> alert);
 
     static void postReloadServers();
 

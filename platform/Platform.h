@@ -7,7 +7,8 @@
 
 #include <memory>
 
-// The services a coordinator works with. `system()` gives the real ones; a test passes its own.
+// The services a coordinator works with. `system()` gives the real ones, but for an alert that
+// shows nothing (the core has no widgets); a test passes its own.
 struct Platform
 {
     std::shared_ptr<DispatchQueue> mainQueue;

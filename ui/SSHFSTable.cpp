@@ -5,6 +5,7 @@
 #include "ui/HostSearch.h"
 #include "ui/HostTableModel.h"
 #include "ui/HostTableView.h"
+#include "ui/MessageBoxAlert.h"
 #include "ui_MainWindow.h"
 
 #include <QAction>
@@ -23,7 +24,10 @@ namespace {
 #include "resources/clear-16.xpm"
 } // namespace
 
-SSHFSTable::SSHFSTable(QWidget* parent) : SSHFSTable(Tollvane::shared(), parent) {}
+SSHFSTable::SSHFSTable(QWidget* parent) : SSHFSTable(Tollvane::shared(), parent)
+{
+    coordinator_.setAlert(std::make_shared<MessageBoxAlert>());
+}
 
 SSHFSTable::SSHFSTable(Tollvane& coordinator, QWidget* parent)
     : QWidget(parent), coordinator_(coordinator), ui_(std::make_unique<Ui::MainWindow>())

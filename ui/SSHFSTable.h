@@ -28,6 +28,8 @@ class SSHFSTable : public QWidget
     Q_OBJECT
 
 public:
+    // The application's window: on the shared coordinator, whose alerts it shows as message
+    // boxes.
     explicit SSHFSTable(QWidget* parent = nullptr);
     // On a coordinator of the caller's choosing (tests, tools); the application uses the shared
     // one.

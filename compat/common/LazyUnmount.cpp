@@ -1,12 +1,17 @@
 #include "LazyUnmount.h"
 
-#include <cerrno>
+#include "ChildProcess.h"
+
 #include <vector>
 
-#include <spawn.h>
 #include <sys/wait.h>
 
-extern char** environ;
+namespace {
+
+// The tools detach at once; a bound all the same, as a verdict waits on it.
+constexpr std::chrono::seconds timeLimit{5};
+
+} // namespace
 
 const char* LazyUnmount::tool(const std::string& type)
 {
@@ -21,17 +26,9 @@ int LazyUnmount::run(const std::string& path, const std::string& type)
     if (fuse)
         arguments.push_back("-z");
     arguments.insert(arguments.end(), {"--", path});
-    std::vector<char*> argv;
-    for (std::string& argument : arguments)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    pid_t pid;
-    if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0)
+    ChildProcess child;
+    if (!child.start(arguments))
         return -1;
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR)
-            return -1;
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const std::optional<int> status = child.wait(timeLimit);
+    return status && WIFEXITED(*status) ? WEXITSTATUS(*status) : -1;
 }

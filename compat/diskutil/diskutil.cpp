@@ -6,7 +6,7 @@
 #include "LazyUnmount.h"
 #include "MountPoint.h"
 #include "MountTable.h"
-#include "Phrases.h"
+#include "mount/MountVerdict.h"
 
 #include <cstdio>
 #include <cstring>
@@ -28,8 +28,7 @@ int usage()
 // a mount point named after a host must not set one off.
 int failed(const std::string& path, const std::string& reason)
 {
-    std::fprintf(stderr, "Unmount of %s failed: %s\n", Phrases::defuse(path).c_str(),
-                 Phrases::defuse(reason).c_str());
+    std::fprintf(stderr, "%s\n", MountVerdict::unmountFailed(path, reason).c_str());
     return 1;
 }
 

@@ -41,12 +41,13 @@ std::string ClientCommand::parse(const std::vector<std::string_view>& arguments,
 {
     std::vector<std::string> operands;
     const auto addOptions = [&](std::string_view list) {
-        // volname and volicon mean nothing to Linux's sshfs; their values may hold commas and
-        // quotes, so the whole argument goes.
-        if (isVolumeOption(list))
-            return;
         std::size_t start = 0;
         while (start <= list.size()) {
+            // volname and volicon mean nothing to Linux's sshfs; their values may hold commas
+            // and quotes, so each takes the rest of its argument with it.
+            const std::string_view rest = list.substr(start);
+            if (rest.starts_with("volname=") || rest.starts_with("volicon="))
+                return;
             std::size_t end = std::min(list.find(',', start), list.size());
             const std::string option(list.substr(start, end - start));
             if (!option.empty() && std::find(result.options.begin(), result.options.end(),
@@ -88,18 +89,19 @@ std::string ClientCommand::parse(const std::vector<std::string_view>& arguments,
 std::string ClientCommand::host(std::string_view remote, std::string& why)
 {
     std::string host;
-    bool whole = remote.find(':') != remote.npos;
-    for (std::size_t i = 0; whole && remote[i] != ':'; ++i) {
+    std::size_t i = 0;
+    for (; i < remote.size() && remote[i] != ':'; ++i) {
         if (remote[i] != '[') {
             host.push_back(remote[i]);
             continue;
         }
         const std::size_t close = remote.find(']', i);
-        whole = close != remote.npos;
-        if (whole)
-            host.append(remote.substr(i + 1, close - i - 1));
+        if (close == remote.npos)
+            break;
+        host.append(remote.substr(i + 1, close - i - 1));
         i = close;
     }
+    const bool whole = i < remote.size() && remote[i] == ':';
     if (!whole || host.empty())
         why = "expected host:[dir]";
     else if (host[0] == '-') // ssh would read it as an option (ProxyCommand runs a command)
@@ -120,14 +122,19 @@ std::vector<std::string> ClientCommand::clientArguments(const Request& request,
                                                         const std::vector<std::string>& added)
 {
     std::vector<std::string> result = {realClient, "-f"};
-    if (!config.empty() && !givenConfig(request))
+    if (!config.empty())
         result.insert(result.end(), {"-F", config});
     result.insert(result.end(), added.begin(), added.end());
     for (const std::string& option : request.options) {
         if (option != "debug" && option != "sshfs_debug")
             result.insert(result.end(), {"-o", option});
     }
-    result.insert(result.end(), request.passed.begin(), request.passed.end());
+    // `config` stands for a -F given (it includes it).
+    const std::string* given = givenConfig(request);
+    for (const std::string& argument : request.passed) {
+        if (!given || (&argument != given - 1 && &argument != given))
+            result.push_back(argument);
+    }
     result.insert(result.end(), {"--", request.remote, request.mountPoint});
     return result;
 }

@@ -35,8 +35,8 @@ public:
     static std::string configFile(const Request& request, const std::string& listed);
 
     // The real client in the foreground and without debug output (its per-request lines would
-    // flood the user's journal and slow the volume), its ssh reading `config` unless that is
-    // empty or one was given, with the adapter's `added` options, then the request's own.
+    // flood the user's journal and slow the volume), its ssh reading `config` (in place of a -F
+    // given) unless that is empty, with the adapter's `added` options, then the request's own.
     static std::vector<std::string> clientArguments(const Request& request,
                                                     const std::string& config,
                                                     const std::vector<std::string>& added);

@@ -1,6 +1,6 @@
 #include "ClientOutput.h"
 
-#include "Phrases.h"
+#include "mount/MountVerdict.h"
 
 #include <algorithm>
 #include <array>
@@ -48,5 +48,5 @@ void ClientOutput::forward(std::string line)
 {
     if (!isChatter(line))
         reason_ = line.substr(0, line.find_last_not_of('\r') + 1); // ssh ends some with CR LF
-    out_.write(Phrases::defuse(std::move(line)));
+    out_.write(MountVerdict::defuse(std::move(line)));
 }

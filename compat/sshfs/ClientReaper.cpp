@@ -2,15 +2,11 @@
 
 #include "MountTable.h"
 
-#include <signal.h>
 #include <unistd.h>
 
 namespace {
 
-using namespace std::chrono_literals;
-
-constexpr auto lookEvery = 500ms; // whether the connection has ended
-constexpr auto grace = 3s;        // for the client to end on its own, then after TERM
+constexpr auto lookEvery = std::chrono::milliseconds(500); // whether the connection has ended
 
 } // namespace
 
@@ -30,45 +26,25 @@ void ClientReaper::tableChanged(const MountTable& table)
 
 int ClientReaper::timeout() const
 {
-    auto wait = Clock::duration::zero();
-    switch (stage_) {
-    case Stage::Idle:
-    case Stage::Mounted:
-    case Stage::Killed:
-        return -1;
-    case Stage::Unmounted:
+    Clock::duration wait;
+    if (stage_ == Stage::Unmounted)
         wait = lookEvery;
-        break;
-    case Stage::Ended:
-    case Stage::Terminated:
-        wait = since_ + grace - Clock::now();
-        break;
-    }
+    else if (stage_ == Stage::Ended)
+        wait = since_ + grace_ - Clock::now();
+    else
+        return -1;
     return int(std::max<std::chrono::milliseconds::rep>(
         0, std::chrono::ceil<std::chrono::milliseconds>(wait).count()));
 }
 
-int ClientReaper::due()
+bool ClientReaper::due()
 {
-    const bool late = Clock::now() >= since_ + grace;
-    switch (stage_) {
-    case Stage::Unmounted:
-        if (access(connection_.c_str(), F_OK) != 0)
-            enter(Stage::Ended);
-        return 0;
-    case Stage::Ended:
-        if (!late)
-            return 0;
-        enter(Stage::Terminated);
-        return SIGTERM;
-    case Stage::Terminated:
-        if (!late)
-            return 0;
-        enter(Stage::Killed);
-        return SIGKILL;
-    default:
-        return 0;
-    }
+    if (stage_ == Stage::Unmounted && access(connection_.c_str(), F_OK) != 0)
+        enter(Stage::Ended);
+    if (stage_ != Stage::Ended || Clock::now() < since_ + grace_)
+        return false;
+    enter(Stage::Done);
+    return true;
 }
 
 void ClientReaper::enter(Stage stage)

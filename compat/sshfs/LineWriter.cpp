@@ -78,7 +78,7 @@ void LineWriter::write(std::string line)
     line += '\n';
     std::string_view rest = line;
     while (!rest.empty()) {
-        const ssize_t n = ::write(STDERR_FILENO, rest.data(), rest.size());
+        const ssize_t n = ::write(fd_, rest.data(), rest.size());
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {

@@ -3,9 +3,8 @@
 #include "ClientEnvironment.h"
 #include "LazyUnmount.h"
 #include "MountPoint.h"
-#include "Phrases.h"
 #include "SshOptions.h"
-#include "Verdict.h"
+#include "mount/MountVerdict.h"
 
 #include <array>
 #include <cerrno>
@@ -15,7 +14,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/signalfd.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,6 +21,11 @@
 extern char** environ;
 
 namespace {
+
+// After the client has gone, its ssh may still hold the pipe for a moment.
+constexpr auto drainTime = std::chrono::milliseconds(1000);
+// A client whose statvfs failed is given this long to go by itself, with ssh's reason.
+constexpr auto lingerTime = std::chrono::milliseconds(2000);
 
 int exitCode(int status)
 {
@@ -50,18 +53,17 @@ int MountClient::run()
 
 int MountClient::refuse(const std::string& reason)
 {
-    out_.write(Verdict::failed(host_.empty() ? args_.remote : host_, reason));
+    out_.write(MountVerdict::failed(host_.empty() ? args_.remote : host_, reason));
     return 1;
 }
 
 bool MountClient::start()
 {
-    // Asked first, with our signals as they came: ssh -G must stay stoppable.
     const std::string listed = MountPoint::userFolder() + "/.ssh/config";
-    const std::string config =
-        ClientCommand::configFile(args_, access(listed.c_str(), F_OK) == 0 ? listed : "");
+    const std::string config = SshOptions::configFile(
+        ClientCommand::configFile(args_, access(listed.c_str(), F_OK) == 0 ? listed : ""));
     const std::vector<std::string> arguments =
-        ClientCommand::clientArguments(args_, config, SshOptions::forHost(host_, config));
+        ClientCommand::clientArguments(args_, config, {"-o", "reconnect"});
 
     // Opened before the client starts, so that its mount cannot slip by unseen.
     mountinfo_ = open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
@@ -73,7 +75,7 @@ bool MountClient::start()
 
     sigset_t handled;
     sigemptyset(&handled);
-    for (int sig : {SIGCHLD, SIGTERM, SIGINT, SIGHUP})
+    for (int sig : {SIGTERM, SIGINT, SIGHUP})
         sigaddset(&handled, sig);
     sigprocmask(SIG_BLOCK, &handled, nullptr);
     signals_ = signalfd(-1, &handled, SFD_CLOEXEC | SFD_NONBLOCK);
@@ -81,73 +83,33 @@ bool MountClient::start()
     if (signals_ < 0 || probe_.fd() < 0 || pipe2(output, O_CLOEXEC) != 0)
         return false;
     clientOutput_ = output[0];
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    // Its standard output too: the application's may be gone, and a write there would end
-    // the client (and the volume) with SIGPIPE.
-    posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, output[1], STDERR_FILENO);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t none;
-    sigemptyset(&none);
-    sigset_t defaults = handled;
-    sigaddset(&defaults, SIGPIPE);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
-    std::vector<char*> argv;
-    for (const std::string& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
+    // Its standard output too: the application's may be gone, and a write there would end the
+    // client (and the volume) with SIGPIPE. A process group of its own holds its ssh too.
     ClientEnvironment environment(environ, ClientEnvironment::besideThisProgram());
-    const int error = posix_spawn(&client_, ClientCommand::realClient, &actions, &attributes,
-                                  argv.data(), environment.get());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
+    const bool started = client_.start(arguments, {.output = output[1],
+                                                   .errors = output[1],
+                                                   .ownGroup = true,
+                                                   .environment = environment.get()});
     close(output[1]);
-    errno = error;
-    return error == 0;
+    return started;
 }
 
 int MountClient::loop()
 {
-    // After the client has gone, its ssh may still hold the pipe for a moment.
-    constexpr int drainMilliseconds = 1000;
-    // A client whose statvfs failed but which stays is asked to go.
-    constexpr int lingerMilliseconds = 2000;
     for (;;) {
         const bool watchTable = state_ == State::Waiting || reaper_.wantsTable();
-        std::array<pollfd, 4> fds = {{
+        std::array<pollfd, 7> fds = {{
             {clientOutput_, POLLIN, 0},
             {watchTable ? mountinfo_ : -1, POLLPRI, 0},
             {probe_.fd(), POLLIN, 0},
             {signals_, POLLIN, 0},
+            {client_.fd(), POLLIN, 0},
+            linkEvents_.pollFd(),
+            {linkCheck_.fd(), POLLIN, 0},
         }};
-        int timeout = -1;
-        if (clientStatus_)
-            timeout = drainMilliseconds;
-        else if (state_ == State::Failing && !terminated_)
-            timeout = lingerMilliseconds;
-        else if (state_ == State::Confirmed)
-            timeout = reaper_.timeout();
-        const int ready = poll(fds.data(), fds.size(), timeout);
+        const int ready = poll(fds.data(), fds.size(), timeout());
         if (ready < 0 && errno == EINTR)
             continue;
-        if (const int signal = clientStatus_ ? 0 : reaper_.due())
-            kill(client_, signal);
-        if (ready == 0) {
-            if (clientStatus_)
-                break;
-            if (state_ == State::Failing && !terminated_) {
-                kill(client_, SIGTERM);
-                terminated_ = true;
-            }
-            continue;
-        }
         if (fds[0].revents && !output_.readFrom(clientOutput_)) {
             close(clientOutput_);
             clientOutput_ = -1;
@@ -158,10 +120,16 @@ int MountClient::loop()
             takeProbe();
         if (fds[3].revents)
             takeSignals();
-        if (clientStatus_ && clientOutput_ < 0)
+        if (fds[4].revents)
+            takeClientEnd();
+        if (fds[6].revents)
+            linkCheck_.takeAnswer();
+        takeLinkEvents();
+        takeTimeouts();
+        if (client_.status() && (clientOutput_ < 0 || !drainUntil_))
             break;
     }
-    const int code = exitCode(*clientStatus_);
+    const int code = exitCode(*client_.status());
     if (state_ == State::Confirmed)
         return code;
     std::string reason = output_.reason();
@@ -169,8 +137,56 @@ int MountClient::loop()
         reason = probeReason_;
     if (reason.empty())
         reason = "the client exited with status " + std::to_string(code);
-    out_.write(Verdict::failed(host_, reason));
+    out_.write(MountVerdict::failed(host_, reason));
     return code == 0 ? 1 : code;
+}
+
+// The earliest of the deadlines that are armed, for poll.
+int MountClient::timeout() const
+{
+    const auto until = [](const std::optional<ChildProcess::Clock::time_point>& deadline) {
+        if (!deadline)
+            return -1;
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(*deadline - ChildProcess::Clock::now());
+        return int(std::max<std::chrono::milliseconds::rep>(0, left.count()));
+    };
+    int result = -1;
+    for (const int wait : {until(lingerUntil_), until(drainUntil_), client_.timeout(),
+                           state_ == State::Confirmed ? reaper_.timeout() : -1,
+                           linkEvents_.timeout(), linkCheck_.timeout()}) {
+        if (wait >= 0 && (result < 0 || wait < result))
+            result = wait;
+    }
+    return result;
+}
+
+void MountClient::takeTimeouts()
+{
+    const auto now = ChildProcess::Clock::now();
+    if (lingerUntil_ && now >= *lingerUntil_) {
+        lingerUntil_.reset();
+        client_.stop();
+    }
+    if (drainUntil_ && now >= *drainUntil_)
+        drainUntil_.reset();
+    if (state_ == State::Confirmed && client_.running() && reaper_.due())
+        client_.stop();
+    client_.due();
+    if (client_.running() && linkCheck_.expired(client_.pid()))
+        out_.write("sshfs: " + MountVerdict::defuse(host_) + ": no answer within a second after " +
+                   linkEvent_ + ", so its connection is ended; the next access connects again");
+}
+
+// A wake or a network change may have left the connection dead without a word: the link is
+// checked while the volume is there.
+void MountClient::takeLinkEvents()
+{
+    const std::optional<std::string> event = linkEvents_.take();
+    if (event && reaper_.wantsTable() && client_.running()) {
+        linkCheck_.start(target_, ours_->id);
+        linkEvent_ = *event;
+    }
 }
 
 void MountClient::lookForMount()
@@ -197,13 +213,15 @@ void MountClient::takeProbe()
     const std::optional<MountProbe::Answer> answer = probe_.take();
     if (!answer)
         return;
-    if (answer->result == MountProbe::Result::Answered && !clientStatus_) {
+    if (answer->result == MountProbe::Result::Answered && client_.running()) {
         state_ = State::Confirmed;
-        out_.write(Verdict::mounted(host_));
+        out_.write(MountVerdict::mounted(host_));
         reaper_.watch(ours_->id, ours_->minor);
+        linkEvents_.open();
         return;
     }
     state_ = State::Failing;
+    lingerUntil_ = ChildProcess::Clock::now() + lingerTime;
     if (answer->result == MountProbe::Result::Replaced)
         probeReason_ = "the mount went away";
     else if (answer->error != 0)
@@ -212,21 +230,19 @@ void MountClient::takeProbe()
 
 void MountClient::takeSignals()
 {
+    // Passed on, so that the client unmounts before it goes; and ended, should it not.
     signalfd_siginfo info;
-    while (read(signals_, &info, sizeof info) == sizeof info) {
-        if (info.ssi_signo != SIGCHLD) {
-            // Passed on, so that the client unmounts before it goes; once reaped, its PID may be
-            // another process's.
-            if (!clientStatus_)
-                kill(client_, static_cast<int>(info.ssi_signo));
-            continue;
-        }
-        int status = 0;
-        if (!clientStatus_ && waitpid(client_, &status, WNOHANG) == client_) {
-            clientStatus_ = status;
-            detachDeadVolume();
-        }
-    }
+    while (read(signals_, &info, sizeof info) == sizeof info)
+        client_.stop(static_cast<int>(info.ssi_signo));
+}
+
+void MountClient::takeClientEnd()
+{
+    if (!client_.reap())
+        return;
+    lingerUntil_.reset();
+    drainUntil_ = ChildProcess::Clock::now() + drainTime;
+    detachDeadVolume();
 }
 
 // A client that ends unmounts its volume; one that was killed or crashed leaves it in the table,
@@ -244,6 +260,6 @@ void MountClient::detachDeadVolume()
     if (!ours_ || mounts.empty() || mounts.back().id != ours_->id)
         return;
     if (LazyUnmount::run(target_, ours_->type) == 0)
-        out_.write("sshfs: " + Phrases::defuse(host_) +
+        out_.write("sshfs: " + MountVerdict::defuse(host_) +
                    ": the client ended, its volume is detached");
 }

@@ -4,20 +4,23 @@
 #include "ClientOutput.h"
 #include "ClientReaper.h"
 #include "LineWriter.h"
+#include "LinkCheck.h"
+#include "LinkEvents.h"
 #include "MountProbe.h"
 
+#include "ChildProcess.h"
 #include "MountTable.h"
 
+#include <chrono>
 #include <optional>
 #include <set>
 #include <string>
 
-#include <sys/types.h>
-
 // Runs Debian's sshfs in the foreground for one mount, passes its output on defused, and writes
 // the one verdict: "statfs" once a statvfs on the new mount has answered (the kernel mount comes
 // long before the connection), or one failure line with ssh's reason. Stays for the life of the
-// mount, and takes a volume whose client died off the mount table before it goes.
+// mount, and takes a volume whose client died off the mount table before it goes. After a wake
+// or a network change it checks the volume's link (see LinkCheck).
 class MountClient
 {
 public:
@@ -36,6 +39,10 @@ private:
     void lookForMount();
     void takeProbe();
     void takeSignals();
+    void takeClientEnd();
+    void takeLinkEvents();
+    void takeTimeouts();
+    int timeout() const;
     void detachDeadVolume();
 
     ClientCommand::Request args_;
@@ -50,9 +57,13 @@ private:
     int signals_ = -1;
     int clientOutput_ = -1;
     MountProbe probe_;
-    pid_t client_ = -1;
-    std::optional<int> clientStatus_;
+    ChildProcess client_;
+    LinkEvents linkEvents_;
+    LinkCheck linkCheck_;
+    std::string linkEvent_; // that set off the check under way
     State state_ = State::Waiting;
-    bool terminated_ = false;
+    // A client whose mount failed but which stays is asked to go at `lingerUntil_`; after it has
+    // gone, its ssh may still hold the pipe until `drainUntil_`.
+    std::optional<ChildProcess::Clock::time_point> lingerUntil_, drainUntil_;
     std::string probeReason_;
 };

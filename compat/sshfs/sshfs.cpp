@@ -6,7 +6,7 @@
 #include "ClientCommand.h"
 #include "LineWriter.h"
 #include "MountClient.h"
-#include "Verdict.h"
+#include "mount/MountVerdict.h"
 
 #include <cerrno>
 #include <cstring>
@@ -30,7 +30,7 @@ int main(int argc, char** argv)
     signal(SIGPIPE, SIG_IGN);
     ClientCommand::Request request;
     if (const std::string error = ClientCommand::parse(arguments, request); !error.empty()) {
-        LineWriter().write(Verdict::failed("the host", error));
+        LineWriter().write(MountVerdict::failed("the host", error));
         return 1;
     }
     return MountClient(std::move(request)).run();

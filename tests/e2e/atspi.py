@@ -5,6 +5,8 @@
 #   atspi.py press APP HOST             presses HOST's button through its Press action
 #   atspi.py open APP HOST              does the Open action of HOST's row
 #   atspi.py one APP                    one application APP runs, with one window
+#   atspi.py alert APP TEXT...          an alert of APP has a label that reads TEXT (its words
+#                                       joined by spaces); then presses its OK
 #   atspi.py askpass [--remember] [--refused] ANSWER|--cancel
 #                                       types ANSWER into the askpass dialog, if it asks for text,
 #                                       and presses OK or Connect; or presses Cancel. "Remember in
@@ -70,6 +72,10 @@ def main(command, *args):
     elif command == "one":
         desktop = pyatspi.Registry.getDesktop(0)
         wait_for(f"one {args[0]} with one window", lambda: [a.childCount for a in nodes(desktop, 1) if a.name == args[0]] == [1])
+    elif command == "alert":
+        box = wait_for("an alert", lambda: find(application(args[0]), pyatspi.ROLE_ALERT))
+        wait_for(f"a label reading {' '.join(args[1:])}", lambda: find(box, pyatspi.ROLE_LABEL, " ".join(args[1:])))
+        act(find(box, pyatspi.ROLE_PUSH_BUTTON, "OK"), "Press")
     elif command == "askpass":
         app = application("tollvane-askpass")
         if args[0] == "--enter":

@@ -13,12 +13,16 @@
 # password "tollvane-e2e". The configuration holds "reachable", "refused" (a closed port),
 # "password" (that account), "newkey" (a host key not yet
 # known), and "silent" and "silent3" (a listener that never greets; the second with the user's
-# own ConnectTimeout). The desktop's handler for folders is a stand-in that adds the path it was
+# own ConnectTimeout), and "slow": "reachable" through delay-proxy.py, a link with 40 ms of round
+# trip (its PID in $TOLLVANE_E2E_DIR/delay-proxy.pid, a line per chunk in delay-proxy.log). A
+# private system bus, at DBUS_SYSTEM_BUS_ADDRESS, serves python3-dbusmock's logind and
+# NetworkManager. The desktop's handler for folders is a stand-in that adds the path it was
 # given to $TOLLVANE_E2E_DIR/opened. The session bus starts no keyring daemon.
 # Exported: TOLLVANE_E2E_CONFIG, _VOLUMES (where the mount points go), _REMOTE, _PORT (the
-# sshd's), _KEY (the client's private key) and _DIR (scratch, on tmpfs).
+# sshd's), _KEY (the client's private key) and _DIR (scratch, on tmpfs); DBUS_SYSTEM_BUS_ADDRESS.
 
 e2e_login=$(id -un)
+e2e_here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 # Prints why the environment cannot be built here and fails; silent when it can.
 e2e_check()
@@ -27,6 +31,8 @@ e2e_check()
     [[ -c /dev/fuse ]] || { echo "no /dev/fuse"; return 1; }
     [[ -x /usr/sbin/sshd && -x /usr/bin/sshfs && -x /usr/bin/weston && -x /usr/bin/xdg-open ]] ||
         { echo "needs Debian's openssh-server, sshfs, weston and xdg-utils"; return 1; }
+    [[ -x /usr/bin/dbus-daemon && -x /usr/bin/gdbus && -d /usr/lib/python3/dist-packages/dbusmock ]] ||
+        { echo "needs Debian's dbus-daemon, libglib2.0-bin and python3-dbusmock"; return 1; }
     [[ -x ${TOLLVANE_COMPAT_DIR:-}/tollvane-sshfs ]] ||
         { echo "TOLLVANE_COMPAT_DIR must name the folder of the compat programs"; return 1; }
 }
@@ -78,6 +84,47 @@ CONFIG
         { echo "e2e: sshd did not start; see $dir/sshd.log" >&2; return 1; }
 }
 
+# 20 ms each way in front of the sshd; SIGUSR1 makes black holes of its open connections.
+_e2e_start_proxy()
+{
+    local dir=$TOLLVANE_E2E_DIR
+    (/usr/bin/python3 "$e2e_here/delay-proxy.py" 0 "$TOLLVANE_E2E_PORT" 20 "$dir/delay-proxy.log" \
+        >"$dir/delay-proxy.port" & echo $! >"$dir/delay-proxy.pid")
+    timeout 10 bash -c "until [[ -s $dir/delay-proxy.port ]]; do sleep 0.02; done"
+}
+
+# A system bus of our own that lets everyone do everything, with stand-ins for logind and
+# NetworkManager whose signals the tests send through org.freedesktop.DBus.Mock.EmitSignal.
+_e2e_start_system_bus()
+{
+    local dir=$TOLLVANE_E2E_DIR
+    cat >"$dir/system-bus.conf" <<CONFIG
+<busconfig>
+  <listen>unix:path=$dir/system_bus_socket</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow user="*"/> <allow own="*"/> <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+  </policy>
+</busconfig>
+CONFIG
+    dbus-daemon --config-file="$dir/system-bus.conf" --fork --nosyslog || return 1
+    export DBUS_SYSTEM_BUS_ADDRESS=unix:path=$dir/system_bus_socket
+    for template in logind networkmanager; do
+        (/usr/bin/python3 -m dbusmock --system --template $template &>"$dir/$template.log" &)
+    done
+    gdbus wait --system --timeout 20 org.freedesktop.login1 &&
+        gdbus wait --system --timeout 20 org.freedesktop.NetworkManager
+}
+
+# HOST PORT: a block for a host reached as the login, with its key.
+_e2e_key_host()
+{
+    printf 'Host %s\n    HostName 127.0.0.1\n    Port %s\n    User %s\n    IdentityFile %s\n' \
+        "$1" "$2" "$e2e_login" "$TOLLVANE_E2E_KEY"
+    printf '    StrictHostKeyChecking no\n    UserKnownHostsFile /dev/null\n    LogLevel ERROR\n'
+}
+
 # Setup mounts over the machine's folders: only as PID 1 of a namespace whose /proc is its own.
 _e2e_private()
 {
@@ -120,19 +167,13 @@ e2e_setup()
     _e2e_overlay /etc && useradd -M -N tollvane-e2e && echo tollvane-e2e:tollvane-e2e | chpasswd || return 1
     # No keyring unless a test starts one: the session bus may not start gnome-keyring itself.
     _e2e_overlay /usr/share/dbus-1/services && rm -f /usr/share/dbus-1/services/org.freedesktop.secrets.service || return 1
-    _e2e_start_sshd || return 1
+    _e2e_start_sshd && _e2e_start_proxy || return 1
+    _e2e_start_system_bus || { echo "e2e: no system bus; see $TOLLVANE_E2E_DIR/*.log" >&2; return 1; }
 
     silent=$(_e2e_free_port) # takes connections (the backlog) and never answers
     (python3 -c "import socket, time; s = socket.socket(); s.bind(('127.0.0.1', $silent)); s.listen(64); time.sleep(1e6)" &)
     cat >"$TOLLVANE_E2E_CONFIG" <<CONFIG
-Host reachable
-    HostName 127.0.0.1
-    Port $TOLLVANE_E2E_PORT
-    User $e2e_login
-    IdentityFile $TOLLVANE_E2E_KEY
-    StrictHostKeyChecking no
-    UserKnownHostsFile /dev/null
-    LogLevel ERROR
+$(_e2e_key_host reachable "$TOLLVANE_E2E_PORT")
 
 Host refused
     HostName 127.0.0.1
@@ -160,6 +201,8 @@ Host silent3
     HostName 127.0.0.1
     Port $silent
     ConnectTimeout 3
+
+$(_e2e_key_host slow "$(<"$TOLLVANE_E2E_DIR/delay-proxy.port")")
 CONFIG
     export TOLLVANE_E2E_CONFIG TOLLVANE_E2E_VOLUMES TOLLVANE_E2E_REMOTE TOLLVANE_E2E_PORT \
         TOLLVANE_E2E_KEY TOLLVANE_E2E_DIR

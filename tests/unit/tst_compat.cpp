@@ -1,4 +1,3 @@
-#include "ClientCommand.h"
 #include "compat/askpass/AskpassDialog.h"
 #include "compat/askpass/KeyringEntry.h"
 #include "compat/askpass/PromptRecord.h"
@@ -13,74 +12,15 @@
 
 using namespace Qt::StringLiterals;
 
-// The compat programs without ssh: the sshfs adapter's command lines, and the askpass dialog's
-// answers and what it keeps in the keyring. (The adapter's verdict, whatever the names, and the
-// keyring itself are the end-to-end table's.)
+// The askpass dialog's answers and what it keeps in the keyring. (The keyring itself is the
+// end-to-end table's.)
 class TestCompat : public QObject
 {
     Q_OBJECT
 
     enum Step { StoredAnswer, TypedAnswer, TypedAndStored, NewSsh };
 
-    // Rows "a | b | c" as the columns of a table, one row a line, named after its first column.
-    static void table(const QString& rows)
-    {
-        for (const QString& row : rows.split(u'\n', Qt::SkipEmptyParts)) {
-            auto& data = QTest::newRow(qPrintable(row.section(u" | "_s, 0, 0)));
-            for (const QString& column : row.split(u" | "_s))
-                data << column;
-        }
-    }
-
 private Q_SLOTS:
-    // The command line (words separated by blanks, "+" for the application's own options), then
-    // "other" (handed to Debian's sshfs unchanged), the error, or the real client's arguments
-    // (with the listed configuration /c and the adapter's "-o reconnect").
-    void commandLine_data()
-    {
-        QTest::addColumn<QString>("given");
-        QTest::addColumn<QString>("expected");
-        table(u"h:/ /U/V/h + | -f -F /c -o reconnect -- h:/ /U/V/h\n"
-              "-oidmap=user,,idmap=user -d -f -C -p 22 -F /my -o volname=a,b [::1]:/d /m | -f -o "
-              "reconnect -o idmap=user -C -p 22 -F /my -- [::1]:/d /m\n"
-              "-oro,volname=x h: /m | -f -F /c -o reconnect -- h: /m\n"
-              "h:/ /m -o reconnect | other\n"
-              "-o ro -- -o volname=x h:/ | other\n"
-              "-o volname=x -- -oProxyCommand=x:/ /m | a host name must not begin with \"-\"\n"
-              "+ :/ /m | expected host:[dir]\n"
-              "+ [h:/ /m | expected host:[dir]\n"
-              "+ h:/ /m -p | -p needs an argument\n"
-              "+ h:/ /m /n | usage: sshfs [-o options] [--] host:[dir] mountpoint"_s);
-    }
-
-    void commandLine()
-    {
-        QFETCH(QString, given);
-        QFETCH(QString, expected);
-        std::vector<std::string> words;
-        for (const QString& word : given.split(u' '))
-            for (const QString& w : word == u"+" ? u"-o|volname='h'|-o|volicon='/L/A S/i.icns'|-o|"
-                                                   "debug"_s.split(u'|')
-                                                 : QStringList{word})
-                words.push_back(w.toStdString());
-        const std::vector<std::string_view> arguments(words.begin(), words.end());
-        ClientCommand::Request request;
-        std::string why = ClientCommand::isApplicationCall(arguments)
-                              ? ClientCommand::parse(arguments, request)
-                              : "other";
-        if (why.empty())
-            ClientCommand::host(request.remote, why);
-        const auto client =
-            why.empty()
-                ? ClientCommand::clientArguments(request, ClientCommand::configFile(request, "/c"),
-                                                 {"-o", "reconnect"})
-                : std::vector<std::string>{why};
-        QStringList result;
-        for (const std::string& word : client)
-            result << QString::fromStdString(word);
-        QCOMPARE(result.join(u' '), why.empty() ? "/usr/bin/sshfs "_L1 + expected : expected);
-    }
-
     // A row: the buttons offered | SSH_ASKPASS_PROMPT | ssh's prompt | what is typed | how the
     // dialog is left (a button, a key or "close") | then what ssh gets: the exit status | the
     // output.

@@ -19,6 +19,18 @@ class TestUserFiles : public QObject
 
     QString at(const QString& relative) const { return dir_.filePath(relative); }
 
+    enum Action { InstallIcon, Create, Remove };
+    // A thing in the tree, below the test's folder: a folder, a file holding `text`, a tmpfs
+    // mounted there, a symbolic link to `text`, or nothing at all.
+    enum Kind { Folder, File, Mount, Link, None };
+    struct Item
+    {
+        Kind kind;
+        const char* path;
+        const char* text = "";
+    };
+    using Items = std::vector<Item>;
+
 private Q_SLOTS:
     void init()
     {
@@ -28,86 +40,87 @@ private Q_SLOTS:
 
     void cleanup() { PrivateMounts::unmount(dir_.path()); }
 
-    // A row: what is done ("icon": installed from "icon" into "Support/Tollvane"; "create H",
-    // "remove H": the mount point "Volumes/H"), the tree before it, and what is then present and
-    // absent. In the tree "d:" is a directory, "f:" a file, "m:" a tmpfs mounted there and
-    // "l:NAME>TARGET" a symbolic link; afterwards "/" at the end is a directory and "=TEXT" a
-    // file holding TEXT.
+    // What is done, the tree before it (made in this order), and what is then there.
     void operations_data()
     {
-        QTest::addColumn<QString>("action");
-        QTest::addColumn<QStringList>("tree");
-        QTest::addColumn<QStringList>("present");
-        QTest::addColumn<QStringList>("absent");
-        const QString rows = // ICON: the installed icon
-            u"icon: copied, with its folders | icon |  | ICON=icns | \n"
-            "icon: one that stands there stays | icon | f:ICON | ICON= | \n"
-            "icon: not through a dangling link | icon | l:ICON>../../out |  | out\n"
-            "create: Volumes too, on a fresh account | create a |  | Volumes/a/ | \n"
-            "create: what stands there stays | create a | f:Volumes/a/k | Volumes/a/k | \n"
-            "create: nested below a folder | create a/b | d:Volumes/a | Volumes/a/b/ | \n"
-            "create: never through a link | create a/b | d:out l:Volumes/a>../out |  | out/b\n"
-            "create: nothing for a name with NUL | create a\0b |  |  | Volumes/a\n"
-            "remove: nothing for a name with NUL | remove a\0b | f:Volumes/a/p | Volumes/a/p | \n"
-            "remove: nothing of a volume | remove a | m:Volumes/a f:Volumes/a/r | Volumes/a/r | \n"
-            "remove: no volume below is entered | remove a | f:Volumes/a/f m:Volumes/a/s f:Volumes/"
-            "a/s/p | Volumes/a/s/p | Volumes/a/f\n"
-            "remove: links not followed | remove a | f:out/p l:Volumes/a/l>../../out | out/p | "
-            "Volumes/a\n"
-            "remove: a link mount point goes | remove b | f:out/p l:Volumes/b>../out | out/p | "
-            "Volumes/b\n"
-            "remove: never through a link | remove a/b | f:out/b/p l:Volumes/a>../out | out/b/p | "_s;
-        for (const QString& row : rows.split(u'\n')) {
-            const QStringList column =
-                QString(row)
-                    .replace("ICON"_L1, "Support/Tollvane/VolumeIcon.icns"_L1)
-                    .split(u" | "_s);
-            QTest::newRow(qPrintable(column[0]))
-                << column[1] << column[2].split(u' ', Qt::SkipEmptyParts)
-                << column[3].split(u' ', Qt::SkipEmptyParts)
-                << column[4].split(u' ', Qt::SkipEmptyParts);
-        }
+        QTest::addColumn<Action>("action");
+        QTest::addColumn<QString>("host"); // the mount point is "Volumes/<host>"
+        QTest::addColumn<Items>("before");
+        QTest::addColumn<Items>("after");
+        const char* icon = "Support/Tollvane/VolumeIcon.icns"; // installed from "icon"
+        QTest::newRow("icon: copied, with its folders")
+            << InstallIcon << QString() << Items{} << Items{{File, icon, "icns"}};
+        QTest::newRow("icon: one that stands there stays")
+            << InstallIcon << QString() << Items{{File, icon}} << Items{{File, icon}};
+        QTest::newRow("icon: not through a dangling link")
+            << InstallIcon << QString() << Items{{Link, icon, "../../out"}} << Items{{None, "out"}};
+        QTest::newRow("create: Volumes too, on a fresh account")
+            << Create << u"a"_s << Items{} << Items{{Folder, "Volumes/a"}};
+        QTest::newRow("create: what stands there stays")
+            << Create << u"a"_s << Items{{File, "Volumes/a/k"}} << Items{{File, "Volumes/a/k"}};
+        QTest::newRow("create: nested below a folder")
+            << Create << u"a/b"_s << Items{{Folder, "Volumes/a"}} << Items{{Folder, "Volumes/a/b"}};
+        QTest::newRow("create: never through a link")
+            << Create << u"a/b"_s << Items{{Folder, "out"}, {Link, "Volumes/a", "../out"}}
+            << Items{{None, "out/b"}};
+        QTest::newRow("create: nothing for a name with NUL")
+            << Create << u"a\0b"_s << Items{} << Items{{None, "Volumes/a"}};
+        QTest::newRow("remove: nothing for a name with NUL")
+            << Remove << u"a\0b"_s << Items{{File, "Volumes/a/p"}} << Items{{File, "Volumes/a/p"}};
+        QTest::newRow("remove: nothing of a volume")
+            << Remove << u"a"_s << Items{{Mount, "Volumes/a"}, {File, "Volumes/a/r"}}
+            << Items{{File, "Volumes/a/r"}};
+        QTest::newRow("remove: no volume below is entered")
+            << Remove << u"a"_s
+            << Items{{File, "Volumes/a/f"}, {Mount, "Volumes/a/s"}, {File, "Volumes/a/s/p"}}
+            << Items{{File, "Volumes/a/s/p"}, {None, "Volumes/a/f"}};
+        QTest::newRow("remove: links not followed")
+            << Remove << u"a"_s << Items{{File, "out/p"}, {Link, "Volumes/a/l", "../../out"}}
+            << Items{{File, "out/p"}, {None, "Volumes/a"}};
+        QTest::newRow("remove: a link mount point goes")
+            << Remove << u"b"_s << Items{{File, "out/p"}, {Link, "Volumes/b", "../out"}}
+            << Items{{File, "out/p"}, {None, "Volumes/b"}};
+        QTest::newRow("remove: never through a link")
+            << Remove << u"a/b"_s << Items{{File, "out/b/p"}, {Link, "Volumes/a", "../out"}}
+            << Items{{File, "out/b/p"}};
     }
 
     void operations()
     {
-        QFETCH(QString, action);
-        QFETCH(QStringList, tree);
-        QFETCH(QStringList, present);
-        QFETCH(QStringList, absent);
-        for (const QString& item : tree) {
-            const QString path = at(item.mid(2).section(u'>', 0, 0));
-            QVERIFY(
-                QDir().mkpath(item[0] == u'd' || item[0] == u'm' ? path : QFileInfo(path).path()));
-            if (item[0] == u'f')
+        QFETCH(Action, action);
+        QFETCH(QString, host);
+        QFETCH(Items, before);
+        QFETCH(Items, after);
+        for (const Item& item : before) {
+            const QString path = at(QString::fromUtf8(item.path));
+            const bool folder = item.kind == Folder || item.kind == Mount;
+            QVERIFY(QDir().mkpath(folder ? path : QFileInfo(path).path()));
+            if (item.kind == File)
                 QVERIFY(QFile(path).open(QIODevice::WriteOnly));
-            else if (item[0] == u'm')
+            else if (item.kind == Mount)
                 QVERIFY(PrivateMounts::mountTmpfs(path));
-            else if (item[0] == u'l')
-                QVERIFY(QFile::link(item.section(u'>', 1), path));
+            else if (item.kind == Link)
+                QVERIFY(QFile::link(QString::fromUtf8(item.text), path));
         }
 
-        const QString host = action.section(u' ', 1);
         SSHFSServer server(u"Host "_s + host);
         server.path = at(u"Volumes/"_s + host);
         QFile resource(at(u"icon"_s));
         QVERIFY(resource.open(QIODevice::WriteOnly) && resource.write("icns") == 4);
         resource.close();
-        if (action == u"icon")
+        if (action == InstallIcon)
             installVolumeIcon(at(u"Support"_s), resource.fileName());
         else
-            action.startsWith(u"create") ? server.createMountPoint() : server.removeMountPoint();
-        for (const QString& item : present) {
-            QFile file(at(item.section(u'=', 0, 0)));
-            if (item.contains(u'='))
-                QCOMPARE(file.open(QIODevice::ReadOnly) ? file.readAll() : "<none>",
-                         item.section(u'=', 1).toUtf8());
-            QVERIFY2(item.endsWith(u'/') ? QFileInfo(at(item)).isDir() : file.exists(),
-                     qPrintable(item));
+            action == Create ? server.createMountPoint() : server.removeMountPoint();
+        for (const Item& item : after) {
+            QFile file(at(QString::fromUtf8(item.path)));
+            if (item.kind == File)
+                QCOMPARE(file.open(QIODevice::ReadOnly) ? file.readAll() : "<none>", item.text);
+            else
+                QVERIFY2(item.kind == Folder ? QFileInfo(file).isDir()
+                                             : !file.exists() && !QFileInfo(file).isSymLink(),
+                         item.path);
         }
-        for (const QString& item : absent)
-            QVERIFY2(!QFileInfo(at(item)).exists() && !QFileInfo(at(item)).isSymLink(),
-                     qPrintable(item));
     }
 };
 
