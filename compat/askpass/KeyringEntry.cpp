@@ -2,17 +2,23 @@
 
 using namespace Qt::StringLiterals;
 
+bool KeyringEntry::wantsAccount(const AskpassPrompt& prompt)
+{
+    return prompt.kind() == AskpassPrompt::Kind::Secret &&
+           prompt.text().endsWith("'s password: "_L1);
+}
+
 std::optional<KeyringEntry> KeyringEntry::forPrompt(const AskpassPrompt& prompt,
-                                                    const QString& destination)
+                                                    const QString& account)
 {
     if (prompt.kind() != AskpassPrompt::Kind::Secret)
         return std::nullopt;
     // ssh's own prompts, which it has no translations of: "user@host's password: " (host as the
     // configuration's HostName gives it) and "Enter passphrase for key '%.100s': ".
     const QString& text = prompt.text();
-    const QString account = destination.left(destination.lastIndexOf(u':'));
-    if (!account.isEmpty() && text == account + "'s password: "_L1)
-        return KeyringEntry(u"password"_s, destination);
+    const QString userAtHost = account.left(account.lastIndexOf(u':'));
+    if (!userAtHost.isEmpty() && text == userAtHost + "'s password: "_L1)
+        return KeyringEntry(u"password"_s, account);
     const auto start = "Enter passphrase for key '"_L1, end = "': "_L1;
     if (text.startsWith(start) && text.endsWith(end) && text.size() > start.size() + end.size()) {
         const QString file = text.sliced(start.size(), text.size() - start.size() - end.size());

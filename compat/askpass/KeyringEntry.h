@@ -12,11 +12,12 @@
 class KeyringEntry
 {
 public:
-    // `destination` is "user@host:port" as ssh -G gave it for the ssh that asks (the mount
-    // adapter's TOLLVANE_SSH_DESTINATION): ssh's password prompt names no port. A password
-    // prompt for another account (a jump host's, say) has no entry.
+    // `account` is "user@host:port" of the ssh that asks (SshAccount), which a password's entry
+    // needs: ssh's password prompt names no port. A password prompt for another account has none.
     static std::optional<KeyringEntry> forPrompt(const AskpassPrompt& prompt,
-                                                 const QString& destination);
+                                                 const QString& account);
+    // Whether `prompt` is ssh's password prompt, whose entry needs the account.
+    static bool wantsAccount(const AskpassPrompt& prompt);
 
     // What the entry is found by: "user@host:port", or the key's file.
     const QString& key() const { return key_; }

@@ -6,6 +6,7 @@
 #include "AskpassPrompt.h"
 #include "Keyring.h"
 #include "PromptRecord.h"
+#include "SshAccount.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -49,13 +50,6 @@ int main(int argc, char* argv[])
                                hint ? hint : "");
     const pid_t parent = getppid();
     const int ssh = prompt.kind() == AskpassPrompt::Kind::Secret ? askingSsh(parent) : -1;
-    // Only an ssh's question is answered from the keyring: the record goes by its process.
-    const std::optional<KeyringEntry> entry =
-        ssh >= 0 ? KeyringEntry::forPrompt(prompt, qEnvironmentVariable("TOLLVANE_SSH_DESTINATION"))
-                 : std::nullopt;
-    std::optional<PromptRecord> record;
-    if (entry)
-        record.emplace(qEnvironmentVariable("XDG_RUNTIME_DIR"), parent, entry->key());
 
     // Qt sees no argument of ssh's: a prompt is never taken for one of its options.
     int qtArgc = 1;
@@ -63,7 +57,10 @@ int main(int argc, char* argv[])
     // The answer may still be on its way to the keyring when the dialog closes.
     QApplication::setQuitOnLastWindowClosed(false);
     AskpassDialog dialog(prompt);
+    SshAccount account;
     Keyring keyring;
+    std::optional<KeyringEntry> entry;
+    std::optional<PromptRecord> record; // set with the entry
     int status = 1;
     QString kept; // a new answer to store
     QObject::connect(&dialog, &QDialog::finished, &application, [&] {
@@ -79,10 +76,12 @@ int main(int argc, char* argv[])
             QCoreApplication::quit();
         });
     });
-    // From the running event loop, which a stored answer ends before any window shows.
-    QTimer::singleShot(0, &application, [&] {
+    // The stored answer, given without a dialog when the record allows; else the dialog.
+    const auto lookUp = [&](std::optional<KeyringEntry> found) {
+        entry = std::move(found);
         if (!entry)
             return dialog.present();
+        record.emplace(qEnvironmentVariable("XDG_RUNTIME_DIR"), parent, entry->key());
         keyring.read(*entry, [&](Keyring::Lookup lookup, const QString& stored) {
             if (lookup == Keyring::Lookup::Found && record->mayAnswer()) {
                 record->noteAnswer(true);
@@ -93,6 +92,17 @@ int main(int argc, char* argv[])
                 dialog.offerRemembering(entry->what(),
                                         lookup == Keyring::Lookup::Found && record->refused());
             dialog.present();
+        });
+    };
+    // From the running event loop, which a stored answer ends before any window shows. Only an
+    // ssh's question is answered from the keyring: the record goes by its process.
+    QTimer::singleShot(0, &application, [&] {
+        if (ssh < 0)
+            return dialog.present();
+        if (!KeyringEntry::wantsAccount(prompt))
+            return lookUp(KeyringEntry::forPrompt(prompt, {}));
+        account.resolve(parent, [&](const QString& resolved) {
+            lookUp(KeyringEntry::forPrompt(prompt, resolved));
         });
     });
     application.exec();

@@ -223,9 +223,9 @@ private Q_SLOTS:
             "sh keyring && set_password Kr-0nly ; press password ; atspi askpass --remember "
             "Kr-0nly ; title Unmount password ; sh secret-tool search --all user "
             "tollvane-e2e@127.0.0.1:$TOLLVANE_E2E_PORT 2>&1 | grep -q \"label = Tollvane: password "
-            "for tollvane-e2e@\" ; unmount password ; sh watch_leaks ; mount password ; sh pkill "
-            "-KILL -f \"^ssh .* -- password sftp$\" && until_ \"cat $V/password/README.txt\" && "
-            "no_leaks ; unmount password");
+            "for tollvane-e2e@\" ; unmount password ; sh watch_leaks ; mount password ; sh kill "
+            "-KILL $(transport password) && until_ \"cat $V/password/README.txt\" && no_leaks ; "
+            "unmount password");
         row("a stored password refused: one try, then one dialog, which replaces it",
             "sh keyring && set_password Kr-0ld ; press password ; atspi askpass --remember Kr-0ld "
             "; title Unmount password ; unmount password ; sh set_password Kr-n3w && : "

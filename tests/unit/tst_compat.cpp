@@ -85,7 +85,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("label");
         const QByteArray ask; // as a secret
         const QString none;
-        QTest::newRow("another account's (a jump host's)") << u"j@h's password: "_s << ask << none;
+        QTest::newRow("another account's") << u"j@h's password: "_s << ask << none;
         QTest::newRow("as a yes/no question") << u"u@h's password: "_s << "confirm"_ba << none;
         QTest::newRow("passphrase") << u"Enter passphrase for key '/k/id': "_s << ask
                                     << u"Tollvane: passphrase for key /k/id"_s;
