@@ -30,9 +30,9 @@ printf '#!/bin/sh\necho "$1" >>%s/asked\necho tollvane-e2e\n' "$D" >"$D/askpass"
 # it has). Events on the private system bus: `woke` (logind's PrepareForSleep(false)) and
 # `connected` (NetworkManager's StateChanged to NM_STATE_CONNECTED_GLOBAL).
 black_hole() {
-    local holes=$(grep -c ' holed ' "$D/delay-proxy.log")
+    local holes=$(grep -c holed "$D/delay-proxy.log")
     kill -USR1 "$(<"$D/delay-proxy.pid")" &&
-        until_ "[ \$(grep -c ' holed ' $D/delay-proxy.log) -gt $holes ]"
+        until_ "[ \$(grep -c holed $D/delay-proxy.log) -gt $holes ]"
 }
 # DESTINATION PATH INTERFACE SIGNAL SIGNATURE ARGUMENTS: sent by the stand-in that owns DESTINATION.
 emit() { gdbus call --system -d "$1" -o "$2" -m org.freedesktop.DBus.Mock.EmitSignal "${@:3}" >/dev/null; }

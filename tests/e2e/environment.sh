@@ -14,7 +14,7 @@
 # "password" (that account), "newkey" (a host key not yet
 # known), and "silent" and "silent3" (a listener that never greets; the second with the user's
 # own ConnectTimeout), and "slow": "reachable" through delay-proxy.py, a link with 40 ms of round
-# trip (its PID in $TOLLVANE_E2E_DIR/delay-proxy.pid, a line per chunk in delay-proxy.log). A
+# trip (its PID in $TOLLVANE_E2E_DIR/delay-proxy.pid, a line per black hole in delay-proxy.log). A
 # private system bus, at DBUS_SYSTEM_BUS_ADDRESS, serves python3-dbusmock's logind and
 # NetworkManager. The desktop's handler for folders is a stand-in that adds the path it was
 # given to $TOLLVANE_E2E_DIR/opened. The session bus starts no keyring daemon.

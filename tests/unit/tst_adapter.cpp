@@ -1,4 +1,3 @@
-#include "ChildProcess.h"
 #include "ClientCommand.h"
 #include "ClientOutput.h"
 #include "ClientReaper.h"
@@ -14,9 +13,7 @@
 #include <QTest>
 
 #include <limits.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -40,7 +37,7 @@ QStringList fromStd(const std::vector<std::string>& list)
 
 // The sshfs adapter's parts that need neither root nor a server: the command lines, the client's
 // output as the application gets it, the verdicts, the mount table, what ssh makes of its defaults,
-// when a client has outstayed its volume, and how a child is ended.
+// and when a client has outstayed its volume.
 class TestAdapter : public QObject
 {
     Q_OBJECT
@@ -188,15 +185,12 @@ private Q_SLOTS:
         QTest::addColumn<QList<int>>("ids"); // of the mounts there, the top one last
         QTest::addColumn<QString>("type");   // of the top one
         QTest::addColumn<int>("minor");
-        QTest::newRow("blank, tab, line feed and backslash escaped")
-            << "36 35 0:42 / /V/b\\040l\\011a\\012n\\134k rw - fuse.sshfs a:/ rw\n"_ba
-            << u"/V/b l\ta\nn\\k"_s << QList<int>{36} << u"fuse.sshfs"_s << 42;
+        QTest::newRow("blank, tab, line feed and backslash escaped; an escape cut short")
+            << "36 35 0:42 / /V/b\\040l\\011a\\012n\\134k\\04 rw - fuse.sshfs a:/ rw\n"_ba
+            << u"/V/b l\ta\nn\\k\\04"_s << QList<int>{36} << u"fuse.sshfs"_s << 42;
         QTest::newRow("optional fields; stacked mounts in order")
             << "37 1 0:43 / /m rw shared:1 master:2 - tmpfs x rw\n38 37 0:44 / /m rw - ext4 y rw"_ba
             << u"/m"_s << QList<int>{37, 38} << u"ext4"_s << 44;
-        QTest::newRow("an escape cut short stays as it is")
-            << "39 1 0:45 / /m\\04 rw - tmpfs x rw\n"_ba << u"/m\\04"_s << QList<int>{39}
-            << u"tmpfs"_s << 45;
         QTest::newRow("a line without its separator")
             << "40 1 0:46 / /m rw tmpfs x rw\n"_ba << u"/m"_s << QList<int>{} << QString() << 0;
     }
@@ -279,40 +273,6 @@ private Q_SLOTS:
         QVERIFY(!connectionEnded || QDir().rmdir(connection) || !fusectl);
         QCOMPARE(reaper.due(), ended);
         QVERIFY(!reaper.due()); // once
-    }
-
-    // Started with a clean signal mask, whatever we block; ended, TERM or not, with what it
-    // started when it has a group of its own.
-    void child_data()
-    {
-        QTest::addColumn<QString>("script");
-        QTest::addColumn<bool>("ownGroup");
-        QTest::addColumn<int>("signal"); // that ended it; 0: it exited with 0
-        QTest::newRow("no signal blocked")
-            << u"grep -q 'SigBlk:[[:space:]]*0*$' /proc/self/status"_s << false << 0;
-        QTest::newRow("TERM ends it") << u"sleep 30"_s << false << SIGTERM;
-        QTest::newRow("its group ends with it") << u"sleep 30 & wait"_s << true << SIGTERM;
-        QTest::newRow("deaf to TERM: KILL")
-            << u"trap '' TERM; sleep 30 & wait"_s << true << SIGKILL;
-    }
-
-    void child()
-    {
-        QFETCH(QString, script);
-        QFETCH(bool, ownGroup);
-        QFETCH(int, signal);
-        sigset_t term, before;
-        sigemptyset(&term);
-        sigaddset(&term, SIGTERM);
-        pthread_sigmask(SIG_BLOCK, &term, &before);
-        ChildProcess child;
-        QVERIFY(child.start({"/bin/bash", "-c", script.toStdString()}, {.ownGroup = ownGroup}));
-        pthread_sigmask(SIG_SETMASK, &before, nullptr);
-        const std::optional<int> status = child.wait(std::chrono::milliseconds(signal ? 200 : -1));
-        QVERIFY(status && !child.running() && child.fd() < 0);
-        QCOMPARE(WIFSIGNALED(*status) ? WTERMSIG(*status) : WEXITSTATUS(*status), signal);
-        if (ownGroup) // nothing of its group is left
-            QTRY_VERIFY(kill(-child.pid(), 0) != 0 && errno == ESRCH);
     }
 };
 
