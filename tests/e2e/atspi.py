@@ -17,12 +17,18 @@ import sys
 import time
 
 import pyatspi
+from gi.repository import GLib
 
 
+# An application that ends while it is read (an askpass that answered from the keyring) is not
+# found yet.
 def wait_for(what, find, timeout=30):
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
-        found = find()
+        try:
+            found = find()
+        except GLib.GError:
+            found = None
         if found:
             return found
         time.sleep(0.1)
@@ -84,8 +90,8 @@ def main(command, *args):
             return
         *flags, answer = args
         names = ["Cancel"] if answer == "--cancel" else ["OK", "Connect"]
-        button = wait_for("the answer", lambda: next(
-            filter(None, (find(app, pyatspi.ROLE_PUSH_BUTTON, name) for name in names)), None))
+        app, button = wait_for("the answer", lambda: next(
+            ((a, b) for a in [application("tollvane-askpass")] for name in names if (b := find(a, pyatspi.ROLE_PUSH_BUTTON, name))), None))
         shown = [n for n in nodes(app) if n.getState().contains(pyatspi.STATE_SHOWING)]
         box = next((n for n in shown if n.getRole() == pyatspi.ROLE_CHECK_BOX), None)
         if (box is not None, any("not accepted" in n.name for n in shown)) != ("--remember" in flags, "--refused" in flags):
