@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <string.h>
@@ -86,8 +87,10 @@ bool writeAll(int fd, std::string_view bytes)
     return true;
 }
 
-// The secret as UTF-8 and a line feed, from a buffer of our own that is overwritten afterwards.
-bool writeSecret(int fd, const QString& secret)
+} // namespace
+
+// From a buffer of our own that is overwritten afterwards.
+bool AskpassDialog::writeSecret(int fd, const QString& secret)
 {
     QStringEncoder encoder(QStringEncoder::Utf8);
     std::vector<char> line(static_cast<std::size_t>(encoder.requiredSpace(secret.size())) + 1);
@@ -97,8 +100,6 @@ bool writeSecret(int fd, const QString& secret)
     explicit_bzero(line.data(), line.size());
     return written;
 }
-
-} // namespace
 
 AskpassDialog::AskpassDialog(const AskpassPrompt& prompt, QWidget* parent)
     : QDialog(parent), kind_(prompt.kind()), ui_(std::make_unique<Ui::AskpassDialog>())
@@ -155,6 +156,21 @@ AskpassDialog::AskpassDialog(const AskpassPrompt& prompt, QWidget* parent)
 
 AskpassDialog::~AskpassDialog() = default;
 
+void AskpassDialog::offerRemembering(const QString& what, bool refused)
+{
+    if (kind_ != AskpassPrompt::Kind::Secret)
+        return;
+    ui_->remember->show();
+    if (refused) {
+        ui_->note->setText(u"The %1 stored in the keyring was not accepted."_s.arg(what));
+        ui_->note->show();
+        // Read out first: the keyboard is in the field.
+        ui_->answer->setAccessibleDescription(ui_->note->text() + u' ' +
+                                              ui_->answer->accessibleDescription());
+    }
+    adjustSize();
+}
+
 void AskpassDialog::present()
 {
     show();
@@ -162,7 +178,7 @@ void AskpassDialog::present()
     activateWindow();
 }
 
-int AskpassDialog::finish(int fd)
+int AskpassDialog::finish(int fd, QString* kept)
 {
     QString secret = ui_->answer->text();
     // The field lets go of its text (and of its undo steps), which leaves `secret` the only
@@ -185,6 +201,8 @@ int AskpassDialog::finish(int fd)
     } else if (kind_ == AskpassPrompt::Kind::Notice) {
         status = 0; // nothing was asked, so nothing was refused
     }
+    if (status == 0 && kept && !ui_->remember->isHidden() && ui_->remember->isChecked())
+        std::swap(*kept, secret);
     if (!secret.isEmpty())
         explicit_bzero(secret.data(), static_cast<std::size_t>(secret.size()) * sizeof(QChar));
     return status;

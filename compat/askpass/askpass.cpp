@@ -4,13 +4,20 @@
 
 #include "AskpassDialog.h"
 #include "AskpassPrompt.h"
+#include "Keyring.h"
+#include "PromptRecord.h"
+#include "SshAccount.h"
 
 #include <QApplication>
+#include <QTimer>
 
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <string>
+
+#include <string.h>
 
 #include <sys/prctl.h>
 #include <sys/syscall.h>
@@ -20,9 +27,8 @@ namespace {
 
 // The ssh that asks, held by a pidfd so that a later signal cannot reach another process; -1
 // when the parent is not ssh.
-int askingSsh()
+int askingSsh(pid_t parent)
 {
-    const pid_t parent = getppid();
     std::string name;
     std::getline(std::ifstream("/proc/" + std::to_string(parent) + "/comm"), name);
     if (name != "ssh")
@@ -42,16 +48,64 @@ int main(int argc, char* argv[])
     const char* hint = std::getenv("SSH_ASKPASS_PROMPT");
     const AskpassPrompt prompt(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString(),
                                hint ? hint : "");
-    const int ssh = prompt.kind() == AskpassPrompt::Kind::Secret ? askingSsh() : -1;
+    const pid_t parent = getppid();
+    const int ssh = prompt.kind() == AskpassPrompt::Kind::Secret ? askingSsh(parent) : -1;
 
     // Qt sees no argument of ssh's: a prompt is never taken for one of its options.
     int qtArgc = 1;
     QApplication application(qtArgc, argv);
+    // The answer may still be on its way to the keyring when the dialog closes.
+    QApplication::setQuitOnLastWindowClosed(false);
     AskpassDialog dialog(prompt);
-    QObject::connect(&dialog, &QDialog::finished, &application, &QCoreApplication::quit);
-    dialog.present();
+    SshAccount account;
+    Keyring keyring;
+    std::optional<KeyringEntry> entry;
+    std::optional<PromptRecord> record; // set with the entry
+    int status = 1;
+    QString kept; // a new answer to store
+    QObject::connect(&dialog, &QDialog::finished, &application, [&] {
+        status = dialog.finish(STDOUT_FILENO, entry ? &kept : nullptr);
+        if (status == 0 && record)
+            record->noteAnswer(false);
+        if (kept.isEmpty())
+            return QCoreApplication::quit();
+        keyring.write(*entry, kept, [&](bool stored) {
+            if (stored)
+                record->noteStored();
+            explicit_bzero(kept.data(), static_cast<std::size_t>(kept.size()) * sizeof(QChar));
+            QCoreApplication::quit();
+        });
+    });
+    // The stored answer, given without a dialog when the record allows; else the dialog.
+    const auto lookUp = [&](std::optional<KeyringEntry> found) {
+        entry = std::move(found);
+        if (!entry)
+            return dialog.present();
+        record.emplace(qEnvironmentVariable("XDG_RUNTIME_DIR"), parent, entry->key());
+        keyring.read(*entry, [&](Keyring::Lookup lookup, const QString& stored) {
+            if (lookup == Keyring::Lookup::Found && record->mayAnswer()) {
+                record->noteAnswer(true);
+                status = AskpassDialog::writeSecret(STDOUT_FILENO, stored) ? 0 : 1;
+                return QCoreApplication::quit();
+            }
+            if (lookup != Keyring::Lookup::NoKeyring)
+                dialog.offerRemembering(entry->what(),
+                                        lookup == Keyring::Lookup::Found && record->refused());
+            dialog.present();
+        });
+    };
+    // From the running event loop, which a stored answer ends before any window shows. Only an
+    // ssh's question is answered from the keyring: the record goes by its process.
+    QTimer::singleShot(0, &application, [&] {
+        if (ssh < 0)
+            return dialog.present();
+        if (!KeyringEntry::wantsAccount(prompt))
+            return lookUp(KeyringEntry::forPrompt(prompt, {}));
+        account.resolve(parent, [&](const QString& resolved) {
+            lookUp(KeyringEntry::forPrompt(prompt, resolved));
+        });
+    });
     application.exec();
-    const int status = dialog.finish(STDOUT_FILENO);
     // ssh takes a cancelled secret for an empty one and asks again, up to three times for a
     // password: a cancel here ends its attempt to connect instead.
     if (status != 0 && ssh >= 0) {

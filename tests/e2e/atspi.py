@@ -7,19 +7,28 @@
 #   atspi.py one APP                    one application APP runs, with one window
 #   atspi.py alert APP TEXT...          an alert of APP has a label that reads TEXT (its words
 #                                       joined by spaces); then presses its OK
-#   atspi.py askpass ANSWER|--cancel    types ANSWER into the askpass dialog, if it asks for text,
-#                                       and presses OK or Connect; or presses Cancel
+#   atspi.py askpass [--remember] [--refused] ANSWER|--cancel
+#                                       types ANSWER into the askpass dialog, if it asks for text,
+#                                       and presses OK or Connect; or presses Cancel. "Remember in
+#                                       keyring" is there only with --remember, which ticks it;
+#                                       "not accepted" is said only with --refused
 #   atspi.py askpass --enter            types Enter where the dialog has the keyboard
 import sys
 import time
 
 import pyatspi
+from gi.repository import GLib
 
 
+# An application that ends while it is read (an askpass that answered from the keyring) is not
+# found yet.
 def wait_for(what, find, timeout=30):
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
-        found = find()
+        try:
+            found = find()
+        except GLib.GError:
+            found = None
         if found:
             return found
         time.sleep(0.1)
@@ -79,12 +88,19 @@ def main(command, *args):
             wait_for("the keyboard in the dialog", lambda: next((n for n in nodes(app) if n.getState().contains(pyatspi.STATE_FOCUSED)), None))
             pyatspi.Registry.generateKeyboardEvent(0xFF0D, None, pyatspi.KEY_SYM)  # Return
             return
-        names = ["Cancel"] if args[0] == "--cancel" else ["OK", "Connect"]
-        button = wait_for("the answer", lambda: next(
-            filter(None, (find(app, pyatspi.ROLE_PUSH_BUTTON, name) for name in names)), None))
+        *flags, answer = args
+        names = ["Cancel"] if answer == "--cancel" else ["OK", "Connect"]
+        app, button = wait_for("the answer", lambda: next(
+            ((a, b) for a in [application("tollvane-askpass")] for name in names if (b := find(a, pyatspi.ROLE_PUSH_BUTTON, name))), None))
+        shown = [n for n in nodes(app) if n.getState().contains(pyatspi.STATE_SHOWING)]
+        box = next((n for n in shown if n.getRole() == pyatspi.ROLE_CHECK_BOX), None)
+        if (box is not None, any("not accepted" in n.name for n in shown)) != ("--remember" in flags, "--refused" in flags):
+            sys.exit(f"FAIL: the dialog reads {[n.name for n in shown]}")
+        if box:
+            act(box, "Toggle")
         field = find(app, pyatspi.ROLE_PASSWORD_TEXT)
-        if field and args[0] != "--cancel":
-            field.queryEditableText().setTextContents(args[0])
+        if field and answer != "--cancel":
+            field.queryEditableText().setTextContents(answer)
         act(button, "Press")
 
 main(*sys.argv[1:])

@@ -3,7 +3,10 @@
 # SCRIPT` puts a scripted client over /usr/bin/sshfs for the scenario (a bind mount inside the
 # private namespace), which records its arguments in $D/args; the real client stays at
 # $D/real-sshfs. `until_ CONDITION` waits until the shell condition holds (20 s at most);
-# `confirmed FILE` for the mount's confirmation in the standard error kept in FILE.
+# `confirmed FILE` for the mount's confirmation in the standard error kept in FILE. `keyring`
+# starts a new, unlocked keyring daemon on the session bus, for the rest of the scenario;
+# `set_password WORD` makes WORD the test account's, noted in $D/password; between `watch_leaks`
+# and `no_leaks`, no /proc/*/cmdline or /proc/*/environ, nor a file in $XDG_RUNTIME_DIR, holds it.
 export D=$TOLLVANE_E2E_DIR V=$TOLLVANE_E2E_VOLUMES R=$TOLLVANE_E2E_REMOTE
 [ -e "$D/real-sshfs" ] || cp /usr/bin/sshfs "$D/real-sshfs"
 rm -f "$D/err" "$D/go" "$D/args"
@@ -46,3 +49,14 @@ connected() {
 # the host's client.
 within() { "${@:2}" & local pid=$!; timeout "$1" tail --pid=$pid -f /dev/null && wait $pid; }
 transport() { pgrep -x -g "$(pgrep -f "^/usr/bin/sshfs .*$V/$1\$")" ssh; }
+keyring() {
+    rm -rf ~/.local/share/keyrings
+    gnome-keyring-daemon --foreground --unlock --components=secrets <<<"$D" &>"$D/keyring.log" &
+    echo $! >"$D/keyring.pid" && until_ "dbus-send --session --print-reply --dest=org.freedesktop.DBus / org.freedesktop.DBus.NameHasOwner string:org.freedesktop.secrets | grep -q true"
+}
+set_password() { echo "$1" >"$D/password" && echo "tollvane-e2e:$1" | chpasswd; }
+watch_leaks() {
+    rm -f "$D/seen" "$D/stop"
+    (while [ ! -e "$D/stop" ]; do grep -lasFf "$D/password" /proc/[0-9]*/cmdline /proc/[0-9]*/environ >>"$D/seen"; done &)
+}
+no_leaks() { touch "$D/stop" && [ ! -s "$D/seen" ] && ! grep -rqsFf "$D/password" "$XDG_RUNTIME_DIR"; }

@@ -17,7 +17,7 @@
 # trip (its PID in $TOLLVANE_E2E_DIR/delay-proxy.pid, a line per black hole in delay-proxy.log). A
 # private system bus, at DBUS_SYSTEM_BUS_ADDRESS, serves python3-dbusmock's logind and
 # NetworkManager. The desktop's handler for folders is a stand-in that adds the path it was
-# given to $TOLLVANE_E2E_DIR/opened.
+# given to $TOLLVANE_E2E_DIR/opened. The session bus starts no keyring daemon.
 # Exported: TOLLVANE_E2E_CONFIG, _VOLUMES (where the mount points go), _REMOTE, _PORT (the
 # sshd's), _KEY (the client's private key) and _DIR (scratch, on tmpfs); DBUS_SYSTEM_BUS_ADDRESS.
 
@@ -165,6 +165,8 @@ e2e_setup()
     _e2e_overlay /usr/local/bin && ln -sf "$TOLLVANE_COMPAT_DIR/tollvane-sshfs" /usr/local/bin/sshfs || return 1
     _e2e_overlay /usr/sbin && ln -sf "$TOLLVANE_COMPAT_DIR/tollvane-diskutil" /usr/sbin/diskutil || return 1
     _e2e_overlay /etc && useradd -M -N tollvane-e2e && echo tollvane-e2e:tollvane-e2e | chpasswd || return 1
+    # No keyring unless a test starts one: the session bus may not start gnome-keyring itself.
+    _e2e_overlay /usr/share/dbus-1/services && rm -f /usr/share/dbus-1/services/org.freedesktop.secrets.service || return 1
     _e2e_start_sshd && _e2e_start_proxy || return 1
     _e2e_start_system_bus || { echo "e2e: no system bus; see $TOLLVANE_E2E_DIR/*.log" >&2; return 1; }
 

@@ -210,8 +210,25 @@ private Q_SLOTS:
             "2>$D/err & } && confirmed $D/err && timeout 20 $TOLLVANE_APP ; atspi one Tollvane ; "
             "atspi row Tollvane reachable Unmount ; atspi open Tollvane reachable ; sh until_ '[ "
             "-s $D/opened ]' && pkill -f ^$TOLLVANE_APP ; refresh ; unmount reachable");
+        // Without a keyring, the dialog has no "Remember in keyring".
         row("a password, typed in the dialog",
             "press password ; atspi askpass tollvane-e2e ; title Unmount password ; "
+            "unmount password");
+        // With one, a ticked answer is stored, and given once to each new ssh: at the next mount,
+        // at a reconnect (the transport killed).
+        row("a password remembered: no dialog at the next mount, nor at a reconnect, nor in /proc",
+            "sh keyring && set_password Kr-0nly ; press password ; atspi askpass --remember "
+            "Kr-0nly ; title Unmount password ; sh secret-tool search --all user "
+            "tollvane-e2e@127.0.0.1:$TOLLVANE_E2E_PORT 2>&1 | grep -q \"label = Tollvane: password "
+            "for tollvane-e2e@\" ; unmount password ; sh watch_leaks ; mount password ; sh kill "
+            "-KILL $(transport password) && until_ \"cat $V/password/README.txt\" && no_leaks ; "
+            "unmount password");
+        row("a stored password refused: one try, then one dialog, which replaces it",
+            "sh keyring && set_password Kr-0ld ; press password ; atspi askpass --remember Kr-0ld "
+            "; title Unmount password ; unmount password ; sh set_password Kr-n3w && : "
+            ">$D/sshd.log ; press password ; atspi askpass --remember --refused Kr-n3w ; title "
+            "Unmount password ; sh [ $(grep -c 'Failed password for' $D/sshd.log) = 1 ] && "
+            "secret-tool lookup user tollvane-e2e@127.0.0.1:$TOLLVANE_E2E_PORT | grep -qx Kr-n3w ; "
             "unmount password");
         row("a new host key and a stray Enter: nothing trusted",
             "press newkey ; atspi askpass --enter ; title Mount newkey ; alert newkey ; sh ! grep "
@@ -286,7 +303,11 @@ private Q_SLOTS:
     void cleanup()
     {
         QProcess::execute(u"/bin/bash"_s, {u"-c"_s, u"pkill -CONT -f ^/usr/bin/sshfs; "
-                                                    "while umount /usr/bin/sshfs; do :; done"_s});
+                                                    "while umount /usr/bin/sshfs; do :; done; "
+                                                    "k=$TOLLVANE_E2E_DIR/keyring.pid; ! [ -e $k ] "
+                                                    "|| { kill $(<$k) && tail --pid=$(<$k) -f "
+                                                    "/dev/null; rm $k; echo "
+                                                    "tollvane-e2e:tollvane-e2e | chpasswd; }"_s});
         for (const QString& name : std::exchange(environment_, {}))
             qunsetenv(name.toUtf8().constData());
         // Late ones count against the next scenario.

@@ -20,6 +20,9 @@ if [[ ${1:-} != --inside ]]; then
     grep -q '^E:' <<<"$lint" && fail "lintian reports errors"
     [[ $(dpkg-deb -f "$deb" Depends) == *"$(dpkg-query -W -f '${Provides}' libqt6core6)"* ]] ||
         fail "the package does not pin the Qt release built against"
+    # QtKeychain loads libsecret only when it runs: dpkg-shlibdeps cannot see it.
+    [[ $(dpkg-deb -f "$deb" Depends) =~ libqt6keychain1.*libsecret-1-0|libsecret-1-0.*libqt6keychain1 ]] ||
+        fail "the package does not depend on the keyring libraries"
     [[ -e /Users ]] || { mkdir -m 755 /Users && made=1; } # a mount point; taken away again after
     for foreign in "" yes; do
         unshare -m --propagation private "$0" --inside "$(realpath "$deb")" $foreign || status=1

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "AskpassPrompt.h"
+
+#include <QString>
+
+#include <optional>
+
+// The keyring entry that may hold the answer to a question of ssh's: a password by its account
+// (user, host and port), a key's passphrase by the key's file. Host keys, yes/no questions, PINs,
+// codes and a server's own questions have none: they are never stored nor answered from there.
+class KeyringEntry
+{
+public:
+    // `account` is "user@host:port" of the ssh that asks (SshAccount), which a password's entry
+    // needs: ssh's password prompt names no port. A password prompt for another account has none.
+    static std::optional<KeyringEntry> forPrompt(const AskpassPrompt& prompt,
+                                                 const QString& account);
+    // Whether `prompt` is ssh's password prompt, whose entry needs the account.
+    static bool wantsAccount(const AskpassPrompt& prompt);
+
+    // What the entry is found by: "user@host:port", or the key's file.
+    const QString& key() const { return key_; }
+    // As a keyring application lists it: "Tollvane: password for user@host:port".
+    QString label() const;
+    // "password" or "passphrase".
+    const QString& what() const { return what_; }
+
+private:
+    KeyringEntry(QString what, QString key) : what_(std::move(what)), key_(std::move(key)) {}
+
+    QString what_;
+    QString key_;
+};
