@@ -1,10 +1,16 @@
 #include "SshAccount.h"
 
+#include "ChildProcess.h"
+
 #include <QFile>
-#include <QProcess>
+#include <QSocketNotifier>
 #include <QTimer>
 
-#include <signal.h>
+#include <cerrno>
+#include <memory>
+
+#include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -19,44 +25,46 @@ constexpr int boundMilliseconds = 3000;
 
 void SshAccount::resolve(pid_t pid, std::function<void(const QString&)> done)
 {
+    // Its program and the empty word after the last NUL give way to ssh -G; nothing else changes.
     QFile file(u"/proc/%1/cmdline"_s.arg(pid));
-    QStringList arguments;
+    std::vector<std::string> arguments = {"/usr/bin/ssh", "-G"};
     if (file.open(QIODevice::ReadOnly))
-        for (const QByteArray& argument : file.readAll().split('\0'))
-            arguments << QString::fromLocal8Bit(argument);
-    // Its program and the empty word after the last NUL give way to -G; nothing else changes.
-    if (arguments.size() < 3)
+        for (const QByteArray& argument : file.readAll().split('\0').mid(1))
+            arguments.push_back(argument.toStdString());
+    arguments.pop_back();
+    int out[2];
+    if (arguments.size() < 3 || pipe2(out, O_CLOEXEC | O_NONBLOCK) != 0)
         return done({});
-    arguments.removeLast();
-    arguments.first() = u"-G"_s;
-
-    auto* process = new QProcess(this);
     // A group of its own, which ends with it: what a `Match exec` started too.
-    process->setChildProcessModifier([] { setpgid(0, 0); });
-    process->setStandardInputFile(QProcess::nullDevice());
-    // Nothing on standard error: ssh passes ours to the mount adapter.
-    process->setStandardErrorFile(QProcess::nullDevice());
+    auto ssh = std::make_shared<ChildProcess>();
+    const bool started = ssh->start(arguments, {.output = out[1], .ownGroup = true});
+    close(out[1]);
+    if (!started) {
+        close(out[0]);
+        return done({});
+    }
+    auto* output = new QSocketNotifier(out[0], QSocketNotifier::Read, this);
+    auto text = std::make_shared<QByteArray>();
     auto once = std::make_shared<std::function<void(const QString&)>>(std::move(done));
-    const auto finish = [once, process](const QString& account) {
-        if (*once)
-            std::exchange(*once, nullptr)(account);
-        process->deleteLater();
+    // At the end of its output, or at the bound: then it is stopped.
+    const auto finish = [once, output, ssh, text](bool whole) {
+        if (!*once)
+            return;
+        close(int(output->socket()));
+        output->deleteLater();
+        const std::optional<int> status = ssh->wait(std::chrono::milliseconds(whole ? 1000 : 0));
+        const bool answered = whole && status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
+        std::exchange(*once, nullptr)(answered ? fromSettings(*text) : QString());
     };
-    connect(process, &QProcess::finished, this,
-            [process, finish](int code, QProcess::ExitStatus status) {
-                finish(status == QProcess::NormalExit && code == 0
-                           ? fromSettings(process->readAllStandardOutput())
-                           : QString());
-            });
-    connect(process, &QProcess::errorOccurred, this, [finish](QProcess::ProcessError error) {
-        if (error == QProcess::FailedToStart)
-            finish({});
+    connect(output, &QSocketNotifier::activated, this, [output, text, finish] {
+        char buffer[4096];
+        ssize_t n;
+        while ((n = read(int(output->socket()), buffer, sizeof buffer)) > 0)
+            text->append(buffer, n);
+        if (n == 0 || (errno != EAGAIN && errno != EINTR))
+            finish(true);
     });
-    QTimer::singleShot(boundMilliseconds, process, [process, finish] {
-        kill(-static_cast<pid_t>(process->processId()), SIGKILL);
-        finish({});
-    });
-    process->start(u"/usr/bin/ssh"_s, arguments);
+    QTimer::singleShot(boundMilliseconds, this, [finish] { finish(false); });
 }
 
 QString SshAccount::fromSettings(const QByteArray& settings)
