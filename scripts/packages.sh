@@ -4,14 +4,14 @@ TOLLVANE_PACKAGES=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-private-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
     fontconfig fonts-dejavu-core
-    libbenchmark-dev unicode-data libsystemd-dev
+    libbenchmark-dev libsystemd-dev
     sshfs fuse3 openssh-server openssh-client
     util-linux procps psmisc
     xvfb xauth x11-utils dbus dbus-x11 at-spi2-core python3 python3-pyatspi qt6-image-formats-plugins
     weston qt6-wayland xdg-utils
     libsystemd-dev python3-dbusmock libglib2.0-bin
     qtkeychain-qt6-dev libsecret-1-0 gnome-keyring libsecret-tools
-    dpkg-dev file lintian desktop-file-utils appstream strace
+    dpkg-dev file lintian desktop-file-utils appstream
 )
 
 # Installs the packages when something is missing (as root, or through sudo).

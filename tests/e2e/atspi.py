@@ -12,7 +12,6 @@
 #                                       and presses OK or Connect; or presses Cancel. "Remember in
 #                                       keyring" is there only with --remember, which ticks it;
 #                                       "not accepted" is said only with --refused
-#   atspi.py askpass --enter            types Enter where the dialog has the keyboard
 import sys
 import time
 
@@ -83,11 +82,6 @@ def main(command, *args):
         wait_for(f"a label reading {' '.join(args[1:])}", lambda: find(box, pyatspi.ROLE_LABEL, " ".join(args[1:])))
         act(find(box, pyatspi.ROLE_PUSH_BUTTON, "OK"), "Press")
     elif command == "askpass":
-        app = application("tollvane-askpass")
-        if args[0] == "--enter":
-            wait_for("the keyboard in the dialog", lambda: next((n for n in nodes(app) if n.getState().contains(pyatspi.STATE_FOCUSED)), None))
-            pyatspi.Registry.generateKeyboardEvent(0xFF0D, None, pyatspi.KEY_SYM)  # Return
-            return
         *flags, answer = args
         names = ["Cancel"] if answer == "--cancel" else ["OK", "Connect"]
         app, button = wait_for("the answer", lambda: next(

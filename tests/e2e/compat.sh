@@ -24,8 +24,6 @@ confirmed() { until_ "grep -q statfs $1"; }
 # outstays its volume, deaf to TERM.
 stays='trap "umount \"${!#}\"; exit 0" TERM; mount -t tmpfs x "${!#}"; while :; do sleep 0.05; done'
 outstays="trap '' TERM; $D/real-sshfs \"\$@\"; while :; do sleep 0.1; done"
-# A user's own askpass: it notes each prompt in $D/asked and answers the test account's password.
-printf '#!/bin/sh\necho "$1" >>%s/asked\necho tollvane-e2e\n' "$D" >"$D/askpass" && chmod +x "$D/askpass"
 # The slow host's link: `black_hole` makes black holes of its open connections (and returns once
 # it has). Events on the private system bus: `woke` (logind's PrepareForSleep(false)) and
 # `connected` (NetworkManager's StateChanged to NM_STATE_CONNECTED_GLOBAL).
@@ -36,14 +34,8 @@ black_hole() {
 }
 # DESTINATION PATH INTERFACE SIGNAL SIGNATURE ARGUMENTS: sent by the stand-in that owns DESTINATION.
 emit() { gdbus call --system -d "$1" -o "$2" -m org.freedesktop.DBus.Mock.EmitSignal "${@:3}" >/dev/null; }
-woke() {
-    emit org.freedesktop.login1 /org/freedesktop/login1 org.freedesktop.login1.Manager PrepareForSleep \
-        b '[<false>]'
-}
-connected() {
-    emit org.freedesktop.NetworkManager /org/freedesktop/NetworkManager org.freedesktop.NetworkManager \
-        StateChanged u '[<uint32 70>]'
-}
+woke() { emit org.freedesktop.login1 /org/freedesktop/login1 org.freedesktop.login1.Manager PrepareForSleep b '[<false>]'; }
+connected() { emit org.freedesktop.NetworkManager /org/freedesktop/NetworkManager org.freedesktop.NetworkManager StateChanged u '[<uint32 70>]'; }
 # `within SECONDS COMMAND...`: COMMAND's status, or a failure when it has not ended by then (a
 # read stuck on a volume, which no signal ends, is left behind). `transport HOST`: the ssh under
 # the host's client.

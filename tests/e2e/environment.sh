@@ -117,12 +117,12 @@ CONFIG
         gdbus wait --system --timeout 20 org.freedesktop.NetworkManager
 }
 
-# HOST PORT: a block for a host reached as the login, with its key.
-_e2e_key_host()
+# NAME PORT OPTION...: a block of the configuration for a host on 127.0.0.1, and its empty line.
+_e2e_host()
 {
-    printf 'Host %s\n    HostName 127.0.0.1\n    Port %s\n    User %s\n    IdentityFile %s\n' \
-        "$1" "$2" "$e2e_login" "$TOLLVANE_E2E_KEY"
-    printf '    StrictHostKeyChecking no\n    UserKnownHostsFile /dev/null\n    LogLevel ERROR\n'
+    printf 'Host %s\n    HostName 127.0.0.1\n    Port %s\n' "$1" "$2"
+    (($# < 3)) || printf '    %s\n' "${@:3}"
+    echo
 }
 
 # Setup mounts over the machine's folders: only as PID 1 of a namespace whose /proc is its own.
@@ -172,38 +172,18 @@ e2e_setup()
 
     silent=$(_e2e_free_port) # takes connections (the backlog) and never answers
     (python3 -c "import socket, time; s = socket.socket(); s.bind(('127.0.0.1', $silent)); s.listen(64); time.sleep(1e6)" &)
-    cat >"$TOLLVANE_E2E_CONFIG" <<CONFIG
-$(_e2e_key_host reachable "$TOLLVANE_E2E_PORT")
-
-Host refused
-    HostName 127.0.0.1
-    Port $(_e2e_free_port)
-
-Host password
-    HostName 127.0.0.1
-    Port $TOLLVANE_E2E_PORT
-    User tollvane-e2e
-    PubkeyAuthentication no
-    StrictHostKeyChecking no
-    UserKnownHostsFile /dev/null
-
-Host newkey
-    HostName 127.0.0.1
-    Port $TOLLVANE_E2E_PORT
-    IdentityFile $TOLLVANE_E2E_KEY
-    UserKnownHostsFile $TOLLVANE_E2E_DIR/known_hosts
-
-Host silent
-    HostName 127.0.0.1
-    Port $silent
-
-Host silent3
-    HostName 127.0.0.1
-    Port $silent
-    ConnectTimeout 3
-
-$(_e2e_key_host slow "$(<"$TOLLVANE_E2E_DIR/delay-proxy.port")")
-CONFIG
+    local port=$TOLLVANE_E2E_PORT key="IdentityFile $TOLLVANE_E2E_KEY" trust="StrictHostKeyChecking no"
+    local mine=("User $e2e_login" "$key" "$trust" "UserKnownHostsFile /dev/null" "LogLevel ERROR")
+    {
+        _e2e_host reachable "$port" "${mine[@]}"
+        _e2e_host refused "$(_e2e_free_port)"
+        _e2e_host password "$port" "User tollvane-e2e" "PubkeyAuthentication no" "$trust" \
+            "UserKnownHostsFile /dev/null"
+        _e2e_host newkey "$port" "$key" "UserKnownHostsFile $TOLLVANE_E2E_DIR/known_hosts"
+        _e2e_host silent "$silent"
+        _e2e_host silent3 "$silent" "ConnectTimeout 3"
+        _e2e_host slow "$(<"$TOLLVANE_E2E_DIR/delay-proxy.port")" "${mine[@]}"
+    } >"$TOLLVANE_E2E_CONFIG"
     export TOLLVANE_E2E_CONFIG TOLLVANE_E2E_VOLUMES TOLLVANE_E2E_REMOTE TOLLVANE_E2E_PORT \
         TOLLVANE_E2E_KEY TOLLVANE_E2E_DIR
 }

@@ -1,18 +1,13 @@
 #include "Fakes.h"
 #include "PrivateMounts.h"
 #include "WindowProbe.h"
-#include "app/AppDelegate.h"
-#include "platform/UserAccount.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
-#include <QScrollBar>
-#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
 using namespace Qt::StringLiterals;
 
@@ -54,25 +49,6 @@ class TestWindow : public QObject
     WindowProbe probe() const { return {*table_}; }
 
 private Q_SLOTS:
-    // Launching installs the volume icon once the event loop runs; closing the only window quits
-    // at once, with no question.
-    void launchThenCloseTheWindow()
-    {
-        const QString icon = UserAccount::homeDirectory() +
-                             "/Library/Application Support/Tollvane/VolumeIcon.icns"_L1;
-        TOLLVANE_REQUIRE_PRIVATE_MOUNTS(); // a fresh home, where launching installs the icon
-        QVERIFY(PrivateMounts::mountTmpfs(UserAccount::homeDirectory()));
-        Tollvane coordinator(QString(), FakePlatform().platform());
-        AppDelegate delegate(*qApp);
-        QVERIFY(!QFile::exists(icon));
-        SSHFSTable window(coordinator);
-        window.show();
-        QTimer::singleShot(0, &window, [&] { window.close(); });
-        QTimer::singleShot(10000, qApp, [] { QCoreApplication::exit(2); }); // no quit: a failure
-        QCOMPARE(QCoreApplication::exec(), 0);
-        QVERIFY(QFile::exists(icon));
-    }
-
     void init()
     {
         dir_ = std::make_unique<QTemporaryDir>();
@@ -168,24 +144,6 @@ private Q_SLOTS:
         QTRY_COMPARE(fakes_.runner->commandLines().size(), 3);
         for (const QString& line : fakes_.runner->commandLines())
             QVERIFY2(line.contains(path), qPrintable(line));
-    }
-
-    // Thousands of hosts: only the rows in sight are built, and scrolling builds the others.
-    void rowsAreBuiltWhenInSight()
-    {
-        QString config;
-        for (int i = 0; i < 2000; ++i)
-            config += u"Host host%1\n\n"_s.arg(i);
-        SSHFSTable& table = open(config);
-        QVERIFY(probe().rows().size() < 40);
-        QCOMPARE(probe().shownHosts().first(), u"host0"_s);
-        table.sshTable->verticalScrollBar()->setValue(
-            table.sshTable->verticalScrollBar()->maximum());
-        QCOMPARE(probe().shownHosts().last(), u"host1999"_s);
-        for (HostRowView* row : probe().rows()) { // every built row's button indexes the list
-            const int tag = row->button()->property(HostRowView::tagProperty).toInt();
-            QCOMPARE(table.servers[size_t(tag)]->host, row->label()->text());
-        }
     }
 
     void keyboard()

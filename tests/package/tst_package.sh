@@ -74,17 +74,10 @@ else
     [[ $(cat "$s/volume/file") == served ]] || fail "sshfs did not mount"
     fusermount3 -u "$s/volume"
 
-    # Every row the window shows asks whether its host's mount point is a volume: the trace of
-    # those questions is the list of hosts, read through /Users/ada by the installed binary.
-    mkdir -m 700 "$s/home/ada/.ssh"
-    printf 'Host alpha\n    HostName 127.0.0.1\n\nHost beta\n    Port 2222\n\nHost *\n' \
-        >"$s/home/ada/.ssh/config" && chown -R ada: "$s/home/ada/.ssh"
-    (cd / && strace -f --seccomp-bpf -qq -e trace=statx -o "$s/trace" runuser -u ada -- \
-        env HOME="$s/home/ada" QT_QPA_PLATFORM=offscreen timeout 2 tollvane >/dev/null 2>&1)
+    # The installed program runs, as the user, and installs its icon through /Users/ada.
+    (cd / && runuser -u ada -- env HOME="$s/home/ada" QT_QPA_PLATFORM=offscreen timeout 2 tollvane \
+        >/dev/null 2>&1)
     [[ $? == 124 ]] || fail "tollvane did not stay up for 2 seconds"
-    hosts=$(grep -o '"/Users/ada/Volumes/[^"]*"' "$s/trace" | sort -u | tr '\n' ' ')
-    [[ $hosts == '"/Users/ada/Volumes/alpha" "/Users/ada/Volumes/beta" ' ]] ||
-        fail "tollvane listed ${hosts:-nothing}, not alpha and beta"
     [[ -f "/Users/ada/Library/Application Support/Tollvane/VolumeIcon.icns" ]] || fail "no icon"
     useradd -m -d "$s/home/bo" bo && dpkg-reconfigure tollvane || fail dpkg-reconfigure
     [[ /Users/bo -ef $s/home/bo ]] || fail "dpkg-reconfigure made no /Users/bo"
@@ -93,4 +86,4 @@ fi
 apt-get purge -qq -y tollvane >>"$s/apt.log" 2>&1 || fail "apt-get purge"
 listing | diff "$s/before" - || fail "the purge left this behind"
 [[ -z $foreign ]] || cmp -s /usr/local/bin/sshfs "$s/sshfs.before" || fail "foreign sshfs gone"
-echo "PASS: installed and purged${foreign:+ over a foreign /usr/local/bin/sshfs}${hosts:+; rows: $hosts}"
+echo "PASS: installed and purged${foreign:+ over a foreign /usr/local/bin/sshfs}"

@@ -2,14 +2,11 @@
 #include "ClientOutput.h"
 #include "ClientReaper.h"
 #include "MountTable.h"
-#include "SshOptions.h"
 #include "mount/MountVerdict.h"
 
 #include <QDir>
 #include <QMap>
-#include <QProcess>
 #include <QTemporaryDir>
-#include <QTemporaryFile>
 #include <QTest>
 
 #include <limits.h>
@@ -36,8 +33,8 @@ QStringList fromStd(const std::vector<std::string>& list)
 } // namespace
 
 // The sshfs adapter's parts that need neither root nor a server: the command lines, the client's
-// output as the application gets it, the verdicts, the mount table, what ssh makes of its defaults,
-// and when a client has outstayed its volume.
+// output as the application gets it, the verdicts, the mount table, and when a client has
+// outstayed its volume.
 class TestAdapter : public QObject
 {
     Q_OBJECT
@@ -67,12 +64,8 @@ private Q_SLOTS:
         row("volname as an operand", "-o ro -- -o volname=x h:/", "handed over");
         row("a host ssh would take for an option", "-o volname=x -- -oProxyCommand=x:/ /m",
             "a host name must not begin with \"-\"");
-        row("no host", "+ :/ /m", "expected host:[dir]");
         row("brackets without a colon after them", "+ [::1] /m", "expected host:[dir]");
         row("a bracket never closed", "+ [h:/ /m", "expected host:[dir]");
-        row("an option without its argument", "+ h:/ /m -p", "-p needs an argument");
-        row("three operands", "+ h:/ /m /n",
-            "usage: sshfs [-o options] [--] host:[dir] mountpoint");
     }
 
     void commandLine()
@@ -178,101 +171,42 @@ private Q_SLOTS:
         }
     }
 
-    void mountTable_data()
-    {
-        QTest::addColumn<QByteArray>("table");
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QList<int>>("ids"); // of the mounts there, the top one last
-        QTest::addColumn<QString>("type");   // of the top one
-        QTest::addColumn<int>("minor");
-        QTest::newRow("blank, tab, line feed and backslash escaped; an escape cut short")
-            << "36 35 0:42 / /V/b\\040l\\011a\\012n\\134k\\04 rw - fuse.sshfs a:/ rw\n"_ba
-            << u"/V/b l\ta\nn\\k\\04"_s << QList<int>{36} << u"fuse.sshfs"_s << 42;
-        QTest::newRow("optional fields; stacked mounts in order")
-            << "37 1 0:43 / /m rw shared:1 master:2 - tmpfs x rw\n38 37 0:44 / /m rw - ext4 y rw"_ba
-            << u"/m"_s << QList<int>{37, 38} << u"ext4"_s << 44;
-        QTest::newRow("a line without its separator")
-            << "40 1 0:46 / /m rw tmpfs x rw\n"_ba << u"/m"_s << QList<int>{} << QString() << 0;
-    }
-
+    // As the kernel writes it: escapes (one cut short), optional fields, stacked mounts (the top
+    // one last), and a line without its separator.
     void mountTable()
     {
-        QFETCH(QByteArray, table);
-        QFETCH(QString, path);
-        QFETCH(QList<int>, ids);
-        QFETCH(QString, type);
-        QFETCH(int, minor);
-        MountTable parsed;
-        parsed.parse(table.toStdString());
-        const auto entries = parsed.at(path.toStdString());
-        QList<int> found;
-        for (const auto& entry : entries)
-            found << int(entry.id);
-        QCOMPARE(found, ids);
-        QCOMPARE(entries.empty() ? QString() : QString::fromStdString(entries.back().type), type);
-        QCOMPARE(entries.empty() ? 0 : int(entries.back().minor), minor);
+        MountTable table;
+        table.parse(
+            "36 35 0:42 / /V/b\\040l\\011a\\012n\\134k\\04 rw - fuse.sshfs a:/ rw\n"
+            "37 1 0:43 / /m rw shared:1 master:2 - tmpfs x rw\n38 37 0:44 / /m rw - ext4 y rw\n"
+            "40 1 0:46 / /n rw tmpfs x rw");
+        const auto escaped = table.at("/V/b l\ta\nn\\k\\04"), stacked = table.at("/m");
+        QVERIFY(escaped.size() == 1 && escaped[0].id == 36 && escaped[0].minor == 42 &&
+                escaped[0].type == "fuse.sshfs");
+        QVERIFY(stacked.size() == 2 && stacked[0].id == 37 && stacked[1].id == 38 &&
+                stacked[1].type == "ext4" && stacked[1].minor == 44);
+        QVERIFY(table.at("/n").empty() && !table.contains(40));
     }
 
-    // What ssh makes of the user's configuration and the adapter's after it.
-    void sshOptions_data()
-    {
-        QTest::addColumn<QByteArray>("user");
-        QTest::addColumn<QStringList>("effective"); // connecttimeout, serveraliveinterval
-        QTest::newRow("nothing set") << "Host h\n    User u\n"_ba << words("10 5");
-        QTest::newRow("the user's own win")
-            << "Host h\n    ConnectTimeout 3\n    ServerAliveInterval 60\n"_ba << words("3 60");
-        QTest::newRow("the user's for every host, 0 too")
-            << "Host *\n    ServerAliveInterval 0\n"_ba << words("10 0");
-    }
-
-    void sshOptions()
-    {
-        QFETCH(QByteArray, user);
-        QFETCH(QStringList, effective);
-        QTemporaryFile file;
-        QVERIFY(file.open() && file.write(user) == user.size() && file.flush());
-        const std::string config = SshOptions::configFile(file.fileName().toStdString());
-        QProcess ssh;
-        ssh.start(u"/usr/bin/ssh"_s, {u"-G"_s, u"-F"_s, QString::fromStdString(config), u"h"_s});
-        QVERIFY(ssh.waitForFinished() && ssh.exitCode() == 0);
-        QMap<QByteArray, QString> settings;
-        for (const QByteArray& line : ssh.readAllStandardOutput().split('\n'))
-            settings[line.left(line.indexOf(' '))] =
-                QString::fromUtf8(line.mid(line.indexOf(' ') + 1));
-        const QStringList found = {settings["connecttimeout"], settings["serveraliveinterval"]};
-        QCOMPARE(found, effective);
-    }
-
-    // A client is ended only once the kernel says its volume's connection is gone.
-    void reaper_data()
-    {
-        QTest::addColumn<bool>("fusectl"); // the connection was seen at the confirmation
-        QTest::addColumn<bool>("unmounted");
-        QTest::addColumn<bool>("connectionEnded");
-        QTest::addColumn<bool>("ended");
-        QTest::newRow("volume and connection gone") << true << true << true << true;
-        QTest::newRow("still in the mount table") << true << false << true << false;
-        QTest::newRow("its connection still there") << true << true << false << false;
-        QTest::newRow("no fusectl") << false << true << true << false;
-    }
-
+    // A client is ended only once the kernel says its volume's connection is gone, and once; never
+    // where that cannot be seen.
     void reaper()
     {
-        QFETCH(bool, fusectl);
-        QFETCH(bool, unmounted);
-        QFETCH(bool, connectionEnded);
-        QFETCH(bool, ended);
         QTemporaryDir connections;
         const QString connection = connections.filePath(u"45"_s);
-        QVERIFY(!fusectl || QDir().mkdir(connection));
+        MountTable mounted, unmounted;
+        mounted.parse("7 1 0:45 / /m rw - fuse.sshfs a:/ rw");
         ClientReaper reaper(connections.path().toStdString(), std::chrono::seconds(0));
-        reaper.watch(7, 45);
-        MountTable table;
-        table.parse(unmounted ? "" : "7 1 0:45 / /m rw - fuse.sshfs a:/ rw\n");
-        reaper.tableChanged(table);
-        QVERIFY(!connectionEnded || QDir().rmdir(connection) || !fusectl);
-        QCOMPARE(reaper.due(), ended);
-        QVERIFY(!reaper.due()); // once
+        ClientReaper blind(connection.toStdString(), std::chrono::seconds(0));
+        QVERIFY(QDir().mkdir(connection));
+        for (ClientReaper* each : {&reaper, &blind})
+            each->watch(7, 45);
+        reaper.tableChanged(mounted);
+        QVERIFY(!reaper.due());
+        reaper.tableChanged(unmounted);
+        blind.tableChanged(unmounted);
+        QVERIFY(!reaper.due()); // the connection is still there
+        QVERIFY(QDir().rmdir(connection) && reaper.due() && !reaper.due() && !blind.due());
     }
 };
 

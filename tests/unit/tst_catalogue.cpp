@@ -1,5 +1,4 @@
 #include "Fakes.h"
-#include "catalogue/Graphemes.h"
 #include "platform/UserAccount.h"
 
 #include <QFile>
@@ -9,7 +8,7 @@
 using namespace Qt::StringLiterals;
 
 // The configuration file as the coordinator reads it: one row per rule of the parser, or of how
-// it uses Unicode's grapheme rules; and those rules themselves, against Unicode's own test file.
+// it uses Unicode's grapheme rules.
 class TestCatalogue : public QObject
 {
     Q_OBJECT
@@ -21,8 +20,6 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("hosts"); // one per entry; null: nothing loaded
 
         QTest::newRow("empty file: one entry without a name") << ""_ba << QStringList{u""_s};
-        QTest::newRow("indented options")
-            << "Host alpha\n    HostName a.example.com"_ba << QStringList{u"alpha"_s};
         QTest::newRow("blank line at the end: one more entry")
             << "Host a\n\n"_ba << QStringList{u"a"_s, u""_s};
         QTest::newRow("no blank line between sections: one entry, the last Host line")
@@ -57,10 +54,7 @@ private Q_SLOTS:
         QTest::newRow("no per-script tailoring")
             << "Host \xe0\xb4\x95\r\n\nHost b\n\nHost \xe0\xb8\x81 \xcc\x81x"_ba
             << QStringList{u"b"_s, u"\u0E01 \u0301x"_s};
-        QTest::newRow("a byte order mark stays in the text")
-            << "\xef\xbb\xbfHost alpha"_ba << QStringList{u""_s};
         QTest::newRow("invalid UTF-8") << "Host a\xff"_ba << QStringList();
-        QTest::newRow("truncated sequence") << "Host \xe2\x82"_ba << QStringList();
         QTest::newRow("no file") << QByteArray() << QStringList();
     }
 
@@ -96,28 +90,6 @@ private Q_SLOTS:
         file.close();
         Tollvane::postReloadServers();
         QCOMPARE(coordinator.config, config);
-    }
-
-    // Qt's private grapheme rules can change with any Qt release; the package pins Qt's version.
-    void unicodeGraphemeBreakTest()
-    {
-        QFile file(u"/usr/share/unicode/auxiliary/GraphemeBreakTest.txt"_s);
-        QVERIFY2(file.open(QIODevice::ReadOnly), "needs Debian's unicode-data");
-        while (!file.atEnd()) { // "÷ 0020 × 0308 ÷": code points between break marks (÷) or not
-            const QStringList marks =
-                QString::fromUtf8(file.readLine()).section(u'#', 0, 0).simplified().split(u' ');
-            QString text;
-            QList<bool> expected{true};
-            for (qsizetype i = 1; i + 1 < marks.size(); i += 2) {
-                const char32_t code = marks[i].toUInt(nullptr, 16);
-                text += QString::fromUcs4(&code, 1);
-                expected.resize(text.size()); // inside a surrogate pair
-                expected << (marks[i + 1] == u"÷"_s);
-            }
-            for (qsizetype i = 0; i < expected.size(); ++i)
-                QVERIFY2(Graphemes(text).startsCharacter(i) == expected[i],
-                         qPrintable(marks.join(u' ')));
-        }
     }
 };
 

@@ -56,10 +56,6 @@ private Q_SLOTS:
             << InstallIcon << QString() << Items{{Link, icon, "../../out"}} << Items{{None, "out"}};
         QTest::newRow("create: Volumes too, on a fresh account")
             << Create << u"a"_s << Items{} << Items{{Folder, "Volumes/a"}};
-        QTest::newRow("create: what stands there stays")
-            << Create << u"a"_s << Items{{File, "Volumes/a/k"}} << Items{{File, "Volumes/a/k"}};
-        QTest::newRow("create: nested below a folder")
-            << Create << u"a/b"_s << Items{{Folder, "Volumes/a"}} << Items{{Folder, "Volumes/a/b"}};
         QTest::newRow("create: never through a link")
             << Create << u"a/b"_s << Items{{Folder, "out"}, {Link, "Volumes/a", "../out"}}
             << Items{{None, "out/b"}};
