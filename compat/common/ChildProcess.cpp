@@ -1,5 +1,7 @@
 #include "ChildProcess.h"
 
+#include "PollTimeout.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <utility>
@@ -100,10 +102,7 @@ void ChildProcess::stop(int first)
 
 int ChildProcess::timeout() const
 {
-    if (!killAt_)
-        return -1;
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*killAt_ - Clock::now());
-    return int(std::max<std::chrono::milliseconds::rep>(0, left.count()));
+    return PollTimeout::until(killAt_);
 }
 
 void ChildProcess::due()

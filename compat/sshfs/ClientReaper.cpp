@@ -1,6 +1,7 @@
 #include "ClientReaper.h"
 
 #include "MountTable.h"
+#include "PollTimeout.h"
 
 #include <unistd.h>
 
@@ -26,15 +27,10 @@ void ClientReaper::tableChanged(const MountTable& table)
 
 int ClientReaper::timeout() const
 {
-    Clock::duration wait;
     if (stage_ == Stage::Unmounted)
-        wait = lookEvery;
-    else if (stage_ == Stage::Ended)
-        wait = since_ + grace_ - Clock::now();
-    else
-        return -1;
-    return int(std::max<std::chrono::milliseconds::rep>(
-        0, std::chrono::ceil<std::chrono::milliseconds>(wait).count()));
+        return PollTimeout::until(Clock::now() + lookEvery);
+    return PollTimeout::until(stage_ == Stage::Ended ? std::optional(since_ + grace_)
+                                                     : std::nullopt);
 }
 
 bool ClientReaper::due()

@@ -1,5 +1,7 @@
 #include "LinkCheck.h"
 
+#include "PollTimeout.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
@@ -59,10 +61,7 @@ void LinkCheck::start(const std::string& target, unsigned long mountId)
 
 int LinkCheck::timeout() const
 {
-    if (!deadline_)
-        return -1;
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline_ - Clock::now());
-    return int(std::max<std::chrono::milliseconds::rep>(0, left.count()));
+    return PollTimeout::until(deadline_);
 }
 
 void LinkCheck::takeAnswer()

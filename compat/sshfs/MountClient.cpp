@@ -3,6 +3,7 @@
 #include "ClientEnvironment.h"
 #include "LazyUnmount.h"
 #include "MountPoint.h"
+#include "PollTimeout.h"
 #include "SshOptions.h"
 #include "mount/MountVerdict.h"
 
@@ -144,16 +145,9 @@ int MountClient::loop()
 // The earliest of the deadlines that are armed, for poll.
 int MountClient::timeout() const
 {
-    const auto until = [](const std::optional<ChildProcess::Clock::time_point>& deadline) {
-        if (!deadline)
-            return -1;
-        const auto left =
-            std::chrono::ceil<std::chrono::milliseconds>(*deadline - ChildProcess::Clock::now());
-        return int(std::max<std::chrono::milliseconds::rep>(0, left.count()));
-    };
     int result = -1;
-    for (const int wait : {until(lingerUntil_), until(drainUntil_), client_.timeout(),
-                           state_ == State::Confirmed ? reaper_.timeout() : -1,
+    for (const int wait : {PollTimeout::until(lingerUntil_), PollTimeout::until(drainUntil_),
+                           client_.timeout(), state_ == State::Confirmed ? reaper_.timeout() : -1,
                            linkEvents_.timeout(), linkCheck_.timeout()}) {
         if (wait >= 0 && (result < 0 || wait < result))
             result = wait;
