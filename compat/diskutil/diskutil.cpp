@@ -24,8 +24,8 @@ int usage()
     return 1;
 }
 
-// The application reads our standard error for its phrases ("statfs" there ends the busy mark):
-// a mount point named after a host must not set one off.
+// The application reads our standard error for its phrases (a confirmation there ends the busy
+// mark): a mount point named after a host must not set one off.
 int failed(const std::string& path, const std::string& reason)
 {
     std::fprintf(stderr, "%s\n", MountVerdict::unmountFailed(path, reason).c_str());

@@ -17,7 +17,7 @@
 #include <string>
 
 // Runs Debian's sshfs in the foreground for one mount, passes its output on defused, and writes
-// the one verdict: "statfs" once a statvfs on the new mount has answered (the kernel mount comes
+// the one verdict: mounted once a statvfs on the new mount has answered (the kernel mount comes
 // long before the connection), or one failure line with ssh's reason. Stays for the life of the
 // mount, and takes a volume whose client died off the mount table before it goes. After a wake
 // or a network change it checks the volume's link (see LinkCheck).
