@@ -1,11 +1,11 @@
 #include "PromptRecord.h"
 
+#include "ProcessStat.h"
+
 #include <QCryptographicHash>
 #include <QFile>
 
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -16,20 +16,10 @@ namespace {
 
 constexpr char refusedPrefix[] = "refused-";
 
-// The start time of process `pid` (field 22 of its stat, after the command name in parentheses,
-// which may hold anything); empty when it is gone.
+// The start time of process `pid`; empty when it is gone.
 std::string startTime(pid_t pid)
 {
-    std::string stat;
-    std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/stat"), stat);
-    const std::size_t name = stat.rfind(')');
-    std::istringstream fields(name == std::string::npos ? std::string() : stat.substr(name + 1));
-    std::string field;
-    for (int i = 3; i <= 22 && fields >> field; ++i) {
-        if (i == 22)
-            return field;
-    }
-    return {};
+    return ProcessStat::field(pid, 22);
 }
 
 // The folder, made if need be, when it is this user's alone; -1 otherwise.

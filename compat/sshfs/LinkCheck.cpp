@@ -1,12 +1,9 @@
 #include "LinkCheck.h"
 
 #include "PollTimeout.h"
+#include "ProcessStat.h"
 
-#include <algorithm>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
-#include <vector>
 
 #include <dirent.h>
 #include <signal.h>
@@ -18,14 +15,7 @@ namespace {
 // The process group of `pid`, or 0.
 pid_t groupOf(pid_t pid)
 {
-    // "pid (comm) state ppid pgrp ...": the name may hold blanks and parentheses.
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    const std::string text((std::istreambuf_iterator<char>(stat)), {});
-    std::istringstream rest(text.substr(std::min(text.rfind(')'), text.size()) + 1));
-    std::string state;
-    pid_t parent = 0, group = 0;
-    rest >> state >> parent >> group;
-    return group;
+    return static_cast<pid_t>(std::atoi(ProcessStat::field(pid, 5).c_str()));
 }
 
 // Debian's sshfs starts its ssh through a double fork, so the ssh is no child of the client's;
