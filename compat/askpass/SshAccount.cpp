@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include <cerrno>
+#include <csignal>
 #include <memory>
 
 #include <fcntl.h>
@@ -46,12 +47,16 @@ void SshAccount::resolve(pid_t pid, std::function<void(const QString&)> done)
     auto* output = new QSocketNotifier(out[0], QSocketNotifier::Read, this);
     auto text = std::make_shared<QByteArray>();
     auto once = std::make_shared<std::function<void(const QString&)>>(std::move(done));
-    // At the end of its output, or at the bound: then it is stopped.
+    // At the end of its output, or at the bound: then it is killed, as it holds nothing to lose
+    // and the dialog's event loop must not wait out a TERM.
     const auto finish = [once, output, ssh, text](bool whole) {
         if (!*once)
             return;
+        output->setEnabled(false);
         close(int(output->socket()));
         output->deleteLater();
+        if (!whole)
+            ssh->signal(SIGKILL);
         const std::optional<int> status = ssh->wait(std::chrono::milliseconds(whole ? 1000 : 0));
         const bool answered = whole && status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
         std::exchange(*once, nullptr)(answered ? fromSettings(*text) : QString());
