@@ -15,6 +15,7 @@ void ClientReaper::watch(unsigned long mountId, unsigned minor)
 {
     connection_ = connections_ + "/" + std::to_string(minor);
     mountId_ = mountId;
+    stage_ = Stage::Idle;
     if (access(connection_.c_str(), F_OK) == 0)
         enter(Stage::Mounted);
 }

@@ -21,7 +21,7 @@ public:
         : connections_(std::move(connections)), grace_(grace)
     {}
 
-    // The confirmed volume.
+    // The confirmed volume (again, after a wake).
     void watch(unsigned long mountId, unsigned minor);
     // Whether a change of the mount table concerns it.
     bool wantsTable() const { return stage_ == Stage::Mounted; }

@@ -1,52 +1,30 @@
 #include "LinkCheck.h"
 
 #include "PollTimeout.h"
-#include "ProcessStat.h"
+#include "Transport.h"
 
-#include <cstdlib>
-
-#include <dirent.h>
-#include <signal.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
-namespace {
-
-// The process group of `pid`, or 0.
-pid_t groupOf(pid_t pid)
-{
-    return static_cast<pid_t>(std::atoi(ProcessStat::field(pid, 5).c_str()));
-}
-
-// Debian's sshfs starts its ssh through a double fork, so the ssh is no child of the client's;
-// but it stays in the client's process group. Each is held by a pidfd, and ended once it is
-// known still to be in that group.
-void endTransportOf(pid_t client)
-{
-    DIR* dir = opendir("/proc");
-    while (const dirent* entry = dir ? readdir(dir) : nullptr) {
-        const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
-        if (pid <= 0 || pid == client || groupOf(pid) != client)
-            continue;
-        const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-        if (pidfd >= 0 && groupOf(pid) == client)
-            syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0);
-        if (pidfd >= 0)
-            close(pidfd);
-    }
-    if (dir)
-        closedir(dir);
-}
-
-} // namespace
-
-void LinkCheck::start(const std::string& target, unsigned long mountId)
+LinkCheck::Outcome LinkCheck::start(const std::string& target, unsigned long mountId, pid_t client)
 {
     if (asking_)
-        return;
+        return Outcome::None;
+    SocketTable table;
+    if (!table.read())
+        return Outcome::None;
+    Transport transport(client, table);
+    if (transport.asking() || transport.connections().empty())
+        return Outcome::None;
+    if (transport.addressGone(SocketTable::localAddresses())) {
+        transport.end();
+        return Outcome::AddressGone;
+    }
+    client_ = client;
+    connections_ = transport.connections();
+    received_ = transport.received();
+    bound_ = transport.bound();
     asking_ = true;
-    deadline_ = Clock::now() + bound;
+    deadline_ = Clock::now() + bound_;
     probe_.start(target, mountId);
+    return Outcome::None;
 }
 
 int LinkCheck::timeout() const
@@ -63,12 +41,22 @@ void LinkCheck::takeAnswer()
     }
 }
 
-bool LinkCheck::expired(pid_t client)
+LinkCheck::Outcome LinkCheck::expired()
 {
     if (!deadline_ || Clock::now() < *deadline_)
-        return false;
-    // The probe stays asked until the ended transport fails it; no new check before.
+        return Outcome::None;
+    // The probe stays asked until the link answers or its end fails it; no new check before.
     deadline_.reset();
-    endTransportOf(client);
-    return true;
+    SocketTable table;
+    if (!table.read())
+        return Outcome::None;
+    Transport transport(client_, table);
+    // Another connection by now (sshfs reconnected), a byte received, or the user being asked:
+    // the link is not dead, or not ours to end.
+    const std::optional<std::uint64_t> received = transport.received();
+    if (transport.connections() != connections_ || transport.asking() || !received || !received_ ||
+        *received != *received_)
+        return Outcome::None;
+    transport.end();
+    return Outcome::NoAnswer;
 }

@@ -3,35 +3,46 @@
 #include "MountProbe.h"
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 
 #include <sys/types.h>
 
-// After a wake or a network change, whether the volume's connection still answers: a statvfs on
-// it, which a healthy link answers in one round trip. When none comes within a second, the ssh
-// transport under the client is ended (KILL: after its first reconnect, the ssh that sshfs starts
-// has TERM blocked), so that the client's `reconnect` opens a new connection for the next request
-// instead of waiting for keep-alives to give up. A link that answers is left alone: sshfs fails
-// the files opened before a reconnect.
+// After a network change, whether the volume's connection still carries anything, and its end
+// only when it certainly does not, so that the client's `reconnect` opens a new one for the next
+// request instead of waiting for keep-alives to give up. A connection whose local address has
+// left the machine is ended at once. Otherwise the volume is asked (a statvfs, one round trip on
+// a healthy link) and given a bound fitted to the link (see Transport::bound); the connection is
+// ended only when neither an answer nor a single byte has come by then: a link that stalls and
+// lives (Wi-Fi re-associating, a request queued behind a large upload) is left alone, as sshfs
+// fails the files opened before a reconnect. Nothing is ended while the user is being asked
+// something, and nothing where no connection can be seen.
 class LinkCheck
 {
 public:
     using Clock = std::chrono::steady_clock;
-    static constexpr std::chrono::milliseconds bound{1000};
+    enum class Outcome { None, AddressGone, NoAnswer };
 
-    // Asks the volume `mountId` at `target`, unless a check is under way.
-    void start(const std::string& target, unsigned long mountId);
+    // Checks the volume `mountId` at `target`, whose client is `client`, unless a check is under
+    // way: AddressGone when its connection was ended at once.
+    Outcome start(const std::string& target, unsigned long mountId, pid_t client);
     // For poll: readable when the answer is there; the milliseconds left (-1: none).
     int fd() const { return probe_.fd(); }
     int timeout() const;
     void takeAnswer();
-    // Whether the bound has passed without an answer; then the transport under `client` (the
-    // rest of its process group, of which it is the leader) has been ended. Once per check.
-    bool expired(pid_t client);
+    // NoAnswer when the bound has passed with nothing from the link: the connection has then been
+    // ended. Once per check.
+    Outcome expired();
+    std::chrono::milliseconds bound() const { return bound_; }
 
 private:
     MountProbe probe_;
-    bool asking_ = false;
+    bool asking_ = false; // the probe has not answered
     std::optional<Clock::time_point> deadline_;
+    pid_t client_ = 0;
+    std::set<std::uint64_t> connections_;
+    std::optional<std::uint64_t> received_;
+    std::chrono::milliseconds bound_{0};
 };

@@ -25,21 +25,75 @@ confirmed() { until_ "grep -q statfs $1"; }
 stays='trap "umount \"${!#}\"; exit 0" TERM; mount -t tmpfs x "${!#}"; while :; do sleep 0.05; done'
 outstays="trap '' TERM; $D/real-sshfs \"\$@\"; while :; do sleep 0.1; done"
 # The slow host's link: `black_hole` makes black holes of its open connections (and returns once
-# it has). Events on the private system bus: `woke` (logind's PrepareForSleep(false)) and
-# `connected` (NetworkManager's StateChanged to NM_STATE_CONNECTED_GLOBAL).
-black_hole() {
-    local holes=$(grep -c holed "$D/delay-proxy.log")
-    kill -USR1 "$(<"$D/delay-proxy.pid")" &&
-        until_ "[ \$(grep -c holed $D/delay-proxy.log) -gt $holes ]"
+# it has); `stall` holds what they carry until the next `stall`. Events on the private system bus,
+# from the stand-ins that own the services' names: `sleeping` and `woke` (logind's
+# PrepareForSleep), `network STATE` (NetworkManager's state property and StateChanged: 40
+# connecting, 60 connected (site), 70 connected), `connected` (connecting, then connected).
+_proxy_signal() {
+    local lines=$(wc -l <"$D/delay-proxy.log")
+    kill "-$1" "$(<"$D/delay-proxy.pid")" && until_ "[ \$(wc -l <$D/delay-proxy.log) -gt $lines ]"
 }
+black_hole() { _proxy_signal USR1; }
+stall() { _proxy_signal USR2; }
 # DESTINATION PATH INTERFACE SIGNAL SIGNATURE ARGUMENTS: sent by the stand-in that owns DESTINATION.
 emit() { gdbus call --system -d "$1" -o "$2" -m org.freedesktop.DBus.Mock.EmitSignal "${@:3}" >/dev/null; }
-woke() { emit org.freedesktop.login1 /org/freedesktop/login1 org.freedesktop.login1.Manager PrepareForSleep b '[<false>]'; }
-connected() { emit org.freedesktop.NetworkManager /org/freedesktop/NetworkManager org.freedesktop.NetworkManager StateChanged u '[<uint32 70>]'; }
+_sleep() { emit org.freedesktop.login1 /org/freedesktop/login1 org.freedesktop.login1.Manager PrepareForSleep b "[<$1>]"; }
+sleeping() { _sleep true; }
+woke() { _sleep false; }
+network() { gdbus call --system -d org.freedesktop.NetworkManager -o /org/freedesktop/NetworkManager -m org.freedesktop.DBus.Mock.SetGlobalConnectionState "$1" >/dev/null; }
+connected() { network 40 && network 70; }
+# `forge HOST`: a wake and "connected" sent straight to the host's adapter, and a sleep and a wake
+# broadcast by a program that owns neither service's name.
+forge() {
+    local me=$(/usr/bin/python3 -c "import dbus, sys
+bus = dbus.SystemBus(); d = bus.get_object('org.freedesktop.DBus', '/org/freedesktop/DBus')
+print(*[n for n in d.ListNames() if n[0] == ':' and d.GetConnectionUnixProcessID(n) == int(sys.argv[1])])" \
+        "$(ps -o ppid= -p "$(pgrep -f "^/usr/bin/sshfs .*$V/$1\$")")")
+    local login=(/org/freedesktop/login1 org.freedesktop.login1.Manager.PrepareForSleep)
+    [ -n "$me" ] && dbus-send --system --type=signal --dest="$me" "${login[@]}" boolean:false &&
+        dbus-send --system --type=signal --dest="$me" /org/freedesktop/NetworkManager \
+            org.freedesktop.NetworkManager.StateChanged uint32:70 &&
+        dbus-send --system --type=signal "${login[@]}" boolean:true &&
+        dbus-send --system --type=signal "${login[@]}" boolean:false
+}
+# `narrow HOST RATE`: a host like "slow" whose link also carries at most RATE bytes a second.
+narrow() {
+    /usr/bin/python3 "$(dirname "${BASH_SOURCE[0]}")/delay-proxy.py" 0 "$TOLLVANE_E2E_PORT" 20 \
+        "$D/$1.log" "$2" >"$D/$1.port" &
+    until_ "[ -s $D/$1.port ]" &&
+        sed -n "/^Host slow\$/,/^\$/{s/^Host slow/Host $1/;s/Port .*/Port $(<"$D/$1.port")/;p}" \
+            "$TOLLVANE_E2E_CONFIG" >>"$TOLLVANE_E2E_CONFIG"
+}
+# `freeze HOST`, as systemd suspends a session: a cgroup (v2) holding the host's adapter, client
+# and ssh, and the readers started with `reader COMMAND`, then PrepareForSleep(true), then a wait
+# while a sleep delay lock is held (5 s at most, as logind's InhibitDelayMaxSec), then
+# cgroup.freeze; it fails unless the cgroup is frozen within a second. `thaw` thaws and removes it.
+cgroup=$(awk '$3 == "cgroup2" { print $2; exit }' /proc/self/mounts)/${D##*/}
+reader() {
+    mkdir -p "$cgroup" && { (echo $BASHPID >"$cgroup/cgroup.procs" && exec bash -c "$1") & } &&
+        echo $! >>"$D/readers"
+}
+freeze() {
+    local client=$(pgrep -f "^/usr/bin/sshfs .*$V/$1\$") p
+    mkdir -p "$cgroup"
+    for p in $(ps -o ppid= -p "$client") $(pgrep -g "$client"); do echo "$p" >"$cgroup/cgroup.procs"; done
+    sleeping && timeout 5 bash -c 'while gdbus call --system -d org.freedesktop.login1 -o /org/freedesktop/login1 -m org.freedesktop.login1.Manager.ListInhibitors | grep -q "sleep.*delay"; do sleep 0.05; done'
+    echo 1 >"$cgroup/cgroup.freeze" && timeout 1 bash -c "until grep -qx 'frozen 1' $cgroup/cgroup.events; do sleep 0.01; done"
+}
+thaw() {
+    [ -d "$cgroup" ] || return 0
+    echo 0 >"$cgroup/cgroup.freeze"
+    [ ! -e "$D/readers" ] || { kill $(<"$D/readers") 2>/dev/null; rm "$D/readers"; }
+    local p
+    for p in $(<"$cgroup/cgroup.procs"); do echo "$p" >"${cgroup%/*}/cgroup.procs"; done
+    rmdir "$cgroup"
+}
 # `within SECONDS COMMAND...`: COMMAND's status, or a failure when it has not ended by then (a
-# read stuck on a volume, which no signal ends, is left behind). `transport HOST`: the ssh under
-# the host's client.
+# read stuck on a volume, which no signal ends, is left behind); `reads_within SECONDS FILE`: the
+# file is read (again and again, while its volume is not there yet) by then. `transport HOST`: the
+# ssh under the host's client.
 within() { "${@:2}" & local pid=$!; timeout "$1" tail --pid=$pid -f /dev/null && wait $pid; }
+reads_within() { within "$1" bash -c "until cat '$2' >/dev/null 2>&1; do sleep 0.05; done"; }
 transport() { pgrep -x -g "$(pgrep -f "^/usr/bin/sshfs .*$V/$1\$")" ssh; }
 keyring() {
     rm -rf ~/.local/share/keyrings

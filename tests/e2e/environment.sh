@@ -14,7 +14,8 @@
 # "password" (that account), "newkey" (a host key not yet
 # known), and "silent" and "silent3" (a listener that never greets; the second with the user's
 # own ConnectTimeout), and "slow": "reachable" through delay-proxy.py, a link with 40 ms of round
-# trip (its PID in $TOLLVANE_E2E_DIR/delay-proxy.pid, a line per black hole in delay-proxy.log). A
+# trip (its PID in $TOLLVANE_E2E_DIR/delay-proxy.pid, a line per black hole in delay-proxy.log), and
+# "shared" the same through an ssh master of its own (ControlMaster auto, ControlPersist yes). A
 # private system bus, at DBUS_SYSTEM_BUS_ADDRESS, serves python3-dbusmock's logind and
 # NetworkManager. The desktop's handler for folders is a stand-in that adds the path it was
 # given to $TOLLVANE_E2E_DIR/opened. The session bus starts no keyring daemon.
@@ -183,6 +184,8 @@ e2e_setup()
         _e2e_host silent "$silent"
         _e2e_host silent3 "$silent" "ConnectTimeout 3"
         _e2e_host slow "$(<"$TOLLVANE_E2E_DIR/delay-proxy.port")" "${mine[@]}"
+        _e2e_host shared "$(<"$TOLLVANE_E2E_DIR/delay-proxy.port")" "${mine[@]}" "ControlMaster auto" \
+            "ControlPath $TOLLVANE_E2E_DIR/master-%C" "ControlPersist yes"
     } >"$TOLLVANE_E2E_CONFIG"
     export TOLLVANE_E2E_CONFIG TOLLVANE_E2E_VOLUMES TOLLVANE_E2E_REMOTE TOLLVANE_E2E_PORT \
         TOLLVANE_E2E_KEY TOLLVANE_E2E_DIR

@@ -239,24 +239,68 @@ private Q_SLOTS:
             {"press silent silent3", "bound 5", "title Mount silent3", "bound 15",
              "title Mount silent", "alert silent silent3"});
 
-        // The link of "slow" turned into a black hole, as after a wake on another network.
-        row("woke, then back to a connected network, after a black hole each: a file opened 2 s "
-            "later reads within 5 s",
+        // Sleeps, played as systemd suspends a session (see `freeze`): let go of in time, the
+        // volume is frozen at once; after the wake, mounted again.
+        const auto sleepRow = [&](const char* name, const char* before, const char* after) {
+            row(name, {"mount slow",
+                       (std::string("sh ") + before +
+                        " freeze slow && thaw && woke && connected "
+                        "&& reads_within 5 $V/slow/README.txt" +
+                        after)
+                           .c_str(),
+                       "refresh", "title Unmount slow", "unmount slow"});
+        };
+        sleepRow(
+            "sleep, a reader waiting on a dead link: frozen within 1 s, a file reads within 5 s "
+            "of the wake",
+            "black_hole && reader 'cat $V/slow/README.txt' && sleep 0.5 &&", "");
+        sleepRow("sleep, a reader in a loop on a healthy link: the same",
+                 "reader 'while :; do cat $V/slow/README.txt; done &>/dev/null' && sleep 0.5 &&",
+                 "");
+        sleepRow("sleep, an idle volume: the same, and a file open across it fails at once",
+                 "exec 3<$V/slow/README.txt &&", " && within 2 bash -c '! read -u 3'");
+        // Without a sleep only a dead link is ended: not one that stalls as Wi-Fi re-associates,
+        // nor one behind a large upload, nor on another program's word.
+        row("roaming: connecting, connected (site) during a 3 s stall, then connected: the same "
+            "ssh, and a file opened before reads on",
             {"mount slow",
-             "sh black_hole && woke && sleep 2 && within 3 cat \"$V/slow/Documents/shopping "
-             "list.txt\"",
-             "sh black_hole && connected && sleep 2 && within 3 cat $V/slow/README.txt",
+             "sh exec 3<$V/slow/README.txt && ssh=$(transport slow) && network 40 && stall && "
+             "network 60 && sleep 3 && stall && network 70 && sleep 2 && read -r -u 3 && [ "
+             "\"$(transport slow)\" = $ssh ]",
              "unmount slow"});
-        row("woke on a healthy link: a file open before reads on, through the same ssh",
+        row("a network event during a large write over a narrow link: nothing ended",
+            {"sh narrow narrow 1048576 && { app narrow 2>$D/err & } && confirmed $D/err && "
+             "ssh=$(transport narrow) && { dd if=/dev/zero of=$V/narrow/big bs=1M count=6 "
+             "conv=fsync status=none & } && sleep 1 && connected && wait $! && [ \"$(transport "
+             "narrow)\" = $ssh ] && rm $V/narrow/big && /usr/sbin/diskutil unmountDisk force "
+             "$V/narrow >/dev/null"});
+        row("events sent to the adapter, or by a program that owns no service's name: nothing "
+            "happens to a volume behind a black hole",
             {"mount slow",
-             "sh exec 3<$V/slow/README.txt && ssh=$(transport slow) && woke && sleep 2 && read -r "
-             "-u 3 && [ \"$(transport slow)\" = $ssh ]",
+             "sh ssh=$(transport slow) && black_hole && forge slow && sleep 3 && [ \"$(transport "
+             "slow)\" = $ssh ]",
+             "unmount slow"});
+        row("a network event after a black hole: a file opened 2 s later reads within 5 s",
+            {"mount slow",
+             "sh black_hole && connected && sleep 2 && within 3 cat $V/slow/README.txt",
              "unmount slow"});
         row("a black hole and no event: a read returns within 25 s, and the next one reads",
             {"mount slow",
              "sh black_hole && within 25 sh -c 'cat $V/slow/README.txt; true' && cat "
              "$V/slow/README.txt",
              "unmount slow"});
+        // The user's ControlMaster: the connection is the master's, in a session of its own.
+        row("a shared connection: after a black hole and a network event, a file reads within 5 s; "
+            "nothing of it is left after the unmount",
+            {"mount shared", "sh black_hole && connected && reads_within 5 $V/shared/README.txt",
+             "unmount shared", "sh until_ '! pgrep -f \"[m]aster-\"'"});
+        row("an unmount while a reconnect's ssh asks for its password: nothing of the client's is "
+            "left",
+            {"press password", "atspi askpass tollvane-e2e", "title Unmount password",
+             "sh pgrep -f \"^/usr/bin/sshfs .*$V/password\\$\" >$D/client && kill -KILL "
+             "$(transport password) && until_ '{ ls $V/password &>/dev/null & } && sleep 0.5 && "
+             "pgrep -f [t]ollvane-askpass'",
+             "unmount password", "sh until_ \"! pgrep -g $(<$D/client)\" "});
 
         // The compat programs by themselves, with scripted clients.
         row("adapter: a signal is passed on; a mount point the table writes escaped",
@@ -295,12 +339,14 @@ private Q_SLOTS:
 
     void cleanup()
     {
-        QProcess::execute(u"/bin/bash"_s, {u"-c"_s, u"pkill -CONT -f ^/usr/bin/sshfs; "
-                                                    "while umount /usr/bin/sshfs; do :; done; "
-                                                    "k=$TOLLVANE_E2E_DIR/keyring.pid; ! [ -e $k ] "
-                                                    "|| { kill $(<$k) && tail --pid=$(<$k) -f "
-                                                    "/dev/null; rm $k; echo "
-                                                    "tollvane-e2e:tollvane-e2e | chpasswd; }"_s});
+        QProcess::execute(u"/bin/bash"_s,
+                          {u"-c"_s, "source "_L1 + QFINDTESTDATA("compat.sh") +
+                                        u"\nthaw; pkill -CONT -f ^/usr/bin/sshfs; "
+                                        "while umount /usr/bin/sshfs; do :; done; "
+                                        "k=$TOLLVANE_E2E_DIR/keyring.pid; ! [ -e $k ] "
+                                        "|| { kill $(<$k) && tail --pid=$(<$k) -f "
+                                        "/dev/null; rm $k; echo "
+                                        "tollvane-e2e:tollvane-e2e | chpasswd; }"_s});
         // Late ones count against the next scenario.
         QVERIFY2(alertsAsExpected(), qPrintable(alerts_.join(u", ")));
         alerts_.clear();

@@ -1,0 +1,61 @@
+#include "ProcessGroup.h"
+
+#include "ProcessStat.h"
+
+#include <cstdlib>
+#include <fstream>
+
+#include <dirent.h>
+#include <poll.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+ProcessGroup::ProcessGroup(pid_t group, pid_t except)
+{
+    DIR* dir = group > 0 ? opendir("/proc") : nullptr;
+    while (const dirent* entry = dir ? readdir(dir) : nullptr) {
+        const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
+        if (pid <= 0 || pid == except || groupOf(pid) != group)
+            continue;
+        const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+        // Asked again once held: the PID may have been another's in between.
+        if (pidfd >= 0 && groupOf(pid) != group) {
+            close(pidfd);
+            continue;
+        }
+        if (pidfd < 0)
+            continue;
+        members_.push_back({pid, pidfd, nameOf(pid)});
+    }
+    if (dir)
+        closedir(dir);
+}
+
+ProcessGroup::~ProcessGroup()
+{
+    for (const Member& member : members_)
+        close(member.pidfd);
+}
+
+pid_t ProcessGroup::groupOf(pid_t pid)
+{
+    return static_cast<pid_t>(std::atoi(ProcessStat::field(pid, 5).c_str()));
+}
+
+std::string ProcessGroup::nameOf(pid_t pid)
+{
+    std::string name;
+    std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/comm"), name);
+    return name;
+}
+
+bool ProcessGroup::alive(int pidfd)
+{
+    pollfd fd = {pidfd, POLLIN, 0};
+    return pidfd >= 0 && poll(&fd, 1, 0) == 0;
+}
+
+void ProcessGroup::signal(int pidfd, int signal)
+{
+    syscall(SYS_pidfd_send_signal, pidfd, signal, nullptr, 0);
+}

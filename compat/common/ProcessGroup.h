@@ -1,0 +1,40 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <sys/types.h>
+
+// The processes of one process group, each held by a pidfd once it is known to be in the group:
+// a signal through the pidfd can never reach a process that later took the same PID. The sshfs
+// client leads a group of its own, and Debian's sshfs starts its ssh through a double fork, so
+// the ssh is no child of the client's but stays in its group.
+class ProcessGroup
+{
+public:
+    struct Member
+    {
+        pid_t pid = 0;
+        int pidfd = -1;
+        std::string name; // the command name, as the kernel keeps it (15 bytes at most)
+    };
+
+    // The members of `group` but the one `except`.
+    ProcessGroup(pid_t group, pid_t except);
+    ~ProcessGroup();
+    ProcessGroup(const ProcessGroup&) = delete;
+    ProcessGroup& operator=(const ProcessGroup&) = delete;
+
+    const std::vector<Member>& members() const { return members_; }
+
+    // The process group of `pid`, or 0 when it is gone.
+    static pid_t groupOf(pid_t pid);
+    // Its command name, as the kernel keeps it (15 bytes at most).
+    static std::string nameOf(pid_t pid);
+    // A process held by `pidfd` that has not ended.
+    static bool alive(int pidfd);
+    static void signal(int pidfd, int signal);
+
+private:
+    std::vector<Member> members_;
+};

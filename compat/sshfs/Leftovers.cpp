@@ -1,0 +1,129 @@
+#include "Leftovers.h"
+
+#include "PollTimeout.h"
+#include "ProcessGroup.h"
+#include "SocketTable.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include <dirent.h>
+#include <signal.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace {
+
+// How often what was asked to end, and the masters in use, are looked at again.
+constexpr int lookEvery = 100;
+
+// Whether `pid` holds the pipe `inode`.
+bool holds(pid_t pid, const std::string& pipe)
+{
+    const std::string folder = "/proc/" + std::to_string(pid) + "/fd";
+    DIR* dir = opendir(folder.c_str());
+    bool found = false;
+    while (const dirent* entry = (dir && !found) ? readdir(dir) : nullptr) {
+        char target[64];
+        const ssize_t n = readlinkat(dirfd(dir), entry->d_name, target, sizeof target);
+        found = n > 0 && std::string_view(target, std::size_t(n)) == pipe;
+    }
+    if (dir)
+        closedir(dir);
+    return found;
+}
+
+// Whether `pid` is an ssh master (a listening control socket) that something goes through. The
+// master's own end of a connection whose other end has just closed may linger for a moment.
+bool servesOthers(pid_t pid)
+{
+    SocketTable table;
+    if (!table.read())
+        return true; // unknown: kept
+    bool listening = false, connected = false;
+    for (const std::uint64_t inode : SocketTable::socketsOf(pid)) {
+        if (const SocketTable::Unix* socket = table.unixSocket(inode)) {
+            listening = listening || socket->listening;
+            connected = connected || (!socket->listening && socket->peer);
+        }
+    }
+    return listening && connected;
+}
+
+} // namespace
+
+Leftovers::~Leftovers()
+{
+    close();
+}
+
+void Leftovers::start(unsigned long pipe)
+{
+    close();
+    const std::string name = "pipe:[" + std::to_string(pipe) + "]";
+    DIR* dir = opendir("/proc");
+    while (const dirent* entry = dir ? readdir(dir) : nullptr) {
+        const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
+        if (pid <= 0 || pid == getpid() || !holds(pid, name))
+            continue;
+        const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+        // Looked at again once held: the PID may have been another's in between.
+        if (pidfd < 0 || !holds(pid, name)) {
+            if (pidfd >= 0)
+                ::close(pidfd);
+            continue;
+        }
+        if (servesOthers(pid)) {
+            inUse_.emplace_back(pid, pidfd);
+            continue;
+        }
+        ProcessGroup::signal(pidfd, SIGTERM);
+        ending_.push_back(pidfd);
+    }
+    if (dir)
+        closedir(dir);
+    if (!ending_.empty() || !inUse_.empty())
+        killAt_ = ChildProcess::Clock::now() + ChildProcess::killAfter;
+}
+
+int Leftovers::timeout() const
+{
+    return killAt_ ? std::min(lookEvery, PollTimeout::until(killAt_)) : -1;
+}
+
+void Leftovers::due()
+{
+    if (!killAt_)
+        return;
+    // A master whose last user was the client's ssh, once that connection has closed.
+    for (auto master = inUse_.begin(); master != inUse_.end();) {
+        if (!ProcessGroup::alive(master->second) || !servesOthers(master->first)) {
+            ProcessGroup::signal(master->second, SIGTERM);
+            ending_.push_back(master->second);
+            master = inUse_.erase(master);
+        } else {
+            ++master;
+        }
+    }
+    const bool ended = std::ranges::none_of(ending_, &ProcessGroup::alive);
+    if (PollTimeout::until(killAt_) == 0) {
+        for (const int pidfd : ending_)
+            ProcessGroup::signal(pidfd, SIGKILL);
+        close();
+    } else if (ended && inUse_.empty()) {
+        close();
+    }
+}
+
+void Leftovers::close()
+{
+    for (const int pidfd : ending_)
+        ::close(pidfd);
+    for (const auto& master : inUse_)
+        ::close(master.second);
+    ending_.clear();
+    inUse_.clear();
+    killAt_.reset();
+}
