@@ -6,7 +6,7 @@ TOLLVANE_PACKAGES=(
     fontconfig fonts-dejavu-core
     libbenchmark-dev libsystemd-dev
     sshfs fuse3 openssh-server openssh-client
-    util-linux procps psmisc
+    util-linux procps psmisc iproute2
     xvfb xauth x11-utils dbus dbus-x11 at-spi2-core python3 python3-pyatspi qt6-image-formats-plugins
     weston qt6-wayland xdg-utils
     libsystemd-dev python3-dbusmock libglib2.0-bin

@@ -8,6 +8,7 @@
 # `set_password WORD` makes WORD the test account's, noted in $D/password; between `watch_leaks`
 # and `no_leaks`, no /proc/*/cmdline or /proc/*/environ, nor a file in $XDG_RUNTIME_DIR, holds it.
 export D=$TOLLVANE_E2E_DIR V=$TOLLVANE_E2E_VOLUMES R=$TOLLVANE_E2E_REMOTE
+export E2E_HELPERS=${BASH_SOURCE[0]}
 [ -e "$D/real-sshfs" ] || cp /usr/bin/sshfs "$D/real-sshfs"
 rm -f "$D/err" "$D/go" "$D/args"
 app() {
@@ -63,6 +64,25 @@ narrow() {
     until_ "[ -s $D/$1.port ]" &&
         sed -n "/^Host slow\$/,/^\$/{s/^Host slow/Host $1/;s/Port .*/Port $(<"$D/$1.port")/;p}" \
             "$TOLLVANE_E2E_CONFIG" >>"$TOLLVANE_E2E_CONFIG"
+}
+# `moved`, in a network namespace of its own: "moving", the host on the far side of a veth
+# (an sshd in another namespace), mounted from 10.9.0.1, which then gives way to 10.9.0.2 as on
+# another network; after "connected" a file reads within 3 s, its connection ended at once.
+moved() {
+    ip link set lo up && { unshare --net sleep 600 & } && local far=$! && sleep 0.2 &&
+        ip link add near type veth peer name far netns $far &&
+        ip addr add 10.9.0.1/24 dev near && ip link set near up &&
+        nsenter -t $far -n sh -c 'ip link set lo up && ip addr add 10.9.0.254/24 dev far && ip link set far up' &&
+        nsenter -t $far -n /usr/sbin/sshd -f "$D/sshd_config" -o ListenAddress=10.9.0.254:22 -o PidFile="$D/far.pid" &&
+        sed -n "/^Host reachable\$/,/^\$/{s/^Host reachable/Host moving/;s/HostName .*/HostName 10.9.0.254/;s/Port .*/Port 22/;p}" \
+            "$TOLLVANE_E2E_CONFIG" >>"$TOLLVANE_E2E_CONFIG" &&
+        { app moving 2>"$D/err" & } && confirmed "$D/err" &&
+        ip addr del 10.9.0.1/24 dev near && ip addr add 10.9.0.2/24 dev near && connected &&
+        reads_within 3 "$V/moving/README.txt" && grep -q "local address" "$D/err"
+    local status=$?
+    /usr/sbin/diskutil unmountDisk force "$V/moving" >/dev/null
+    kill $far "$(<"$D/far.pid")"
+    return $status
 }
 # `freeze HOST`, as systemd suspends a session: a cgroup (v2) holding the host's adapter, client
 # and ssh, and the readers started with `reader COMMAND`, then PrepareForSleep(true), then a wait

@@ -268,6 +268,9 @@ private Q_SLOTS:
              "network 60 && sleep 3 && stall && network 70 && sleep 2 && read -r -u 3 && [ "
              "\"$(transport slow)\" = $ssh ]",
              "unmount slow"});
+        row("a new network: a connection whose local address is gone is ended at once, and a file "
+            "reads within 3 s",
+            {"sh unshare --net bash -c 'source $E2E_HELPERS && moved'"});
         row("a network event during a large write over a narrow link: nothing ended",
             {"sh narrow narrow 1048576 && { app narrow 2>$D/err & } && confirmed $D/err && "
              "ssh=$(transport narrow) && { dd if=/dev/zero of=$V/narrow/big bs=1M count=6 "
