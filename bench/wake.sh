@@ -2,9 +2,9 @@
 # How a volume over the 40 ms link ("slow") comes back when its connection has become a black hole
 # (what a wake on another network leaves), through the application's mount command line against
 # Debian's sshfs alone with the options peers use (reconnect,ServerAliveInterval=15,
-# ServerAliveCountMax=3), in turn, ROUNDS times. Three cases: a wake (logind's
-# PrepareForSleep(false)) and then a read 2 s later; NetworkManager back to connected, the same;
-# no event and a read at once, then a second read. Prints, per case, the median seconds from the
+# ServerAliveCountMax=3), in turn, ROUNDS times. Two cases: NetworkManager back to connected and
+# then a read 2 s later; no event and a read at once, then a second read. (A sleep and its wake:
+# bench/sleep.sh.) Prints, per case, the median seconds from the
 # event (or the black hole) until each read returned, and how many reads failed. Runs in the
 # end-to-end environment, as root (under the end-to-end lock):
 #   TOLLVANE_COMPAT_DIR=build/compat tests/e2e/run-in-namespace.sh bench/wake.sh [ROUNDS]
@@ -40,7 +40,7 @@ round() {
     until_ "! pgrep -f 'sshfs .*$mp' >/dev/null"
     python3 -c "print(f'{$r1 - $t0:.1f}$s1 {$r2 - $t0:.1f}$s2')"
 }
-for event in woke connected none; do
+for event in connected none; do
     results=()
     for ((r = 0; r < rounds; r++)); do
         if ((r % 2)); then results+=("alone $(round alone $event)" "ours $(round ours $event)")
