@@ -1,4 +1,5 @@
 #include "Fakes.h"
+#include "catalogue/Graphemes.h"
 #include "platform/UserAccount.h"
 
 #include <QFile>
@@ -8,7 +9,7 @@
 using namespace Qt::StringLiterals;
 
 // The configuration file as the coordinator reads it: one row per rule of the parser, or of how
-// it uses Unicode's grapheme rules.
+// it uses Unicode's grapheme rules; and those rules themselves, against Unicode's own test file.
 class TestCatalogue : public QObject
 {
     Q_OBJECT
@@ -90,6 +91,49 @@ private Q_SLOTS:
         file.close();
         Tollvane::postReloadServers();
         QCOMPARE(coordinator.config, config);
+    }
+
+    // Qt's private grapheme rules can change with any Qt release (the package pins Qt's), and
+    // Debian's unicode-data may be of a newer Unicode than Qt's tables.
+    void unicodeGraphemeBreakTest_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QList<bool>>("starts"); // per code unit, and the end: a character starts
+        QFile file(u"/usr/share/unicode/auxiliary/GraphemeBreakTest.txt"_s);
+        QVERIFY2(file.open(QIODevice::ReadOnly), "needs Debian's unicode-data");
+        for (int line = 1; !file.atEnd(); ++line) { // "÷ 0020 × 0308 ÷": a break (÷) or none
+            const QStringList marks =
+                QString::fromUtf8(file.readLine()).section(u'#', 0, 0).simplified().split(u' ');
+            QString text;
+            QList<bool> starts{true};
+            for (qsizetype i = 1; i + 1 < marks.size(); i += 2) {
+                const char32_t code = marks[i].toUInt(nullptr, 16);
+                text += QString::fromUcs4(&code, 1);
+                starts.resize(text.size()); // inside a surrogate pair
+                starts << (marks[i + 1] == u"÷"_s);
+            }
+            if (!text.isEmpty())
+                QTest::addRow("line %d: %s", line, qPrintable(marks.join(u' '))) << text << starts;
+        }
+    }
+
+    void unicodeGraphemeBreakTest()
+    {
+        QFETCH(QString, text);
+        QFETCH(QList<bool>, starts);
+        const Graphemes graphemes(text);
+        QList<bool> found;
+        for (qsizetype i = 0; i < starts.size(); ++i)
+            found << graphemes.startsCharacter(i);
+        // Where they differ, a character that Qt's tables do not have yet is named as the reason.
+        for (const char32_t code : text.toUcs4()) {
+            if (found != starts && QChar::unicodeVersion(code) == QChar::Unicode_Unassigned)
+                QEXPECT_FAIL("",
+                             qPrintable(u"U+%1 is not in Qt's Unicode tables"_s.arg(code, 4, 16,
+                                                                                    QChar(u'0'))),
+                             Abort);
+        }
+        QCOMPARE(found, starts);
     }
 };
 
