@@ -30,7 +30,12 @@ if [[ ! -e $chroot/.tollvane-ready ]]; then
     # The same archive as this machine's own release (deb.debian.org serves every release).
     mirror=$(apt-get indextargets --format '$(REPO_URI)' 'Label: Debian' 'Identifier: Packages' |
         head -n 1)
-    say "making the chroot in $chroot from ${mirror:?no Debian archive in apt\'s sources}"
+    say "making the chroot in $chroot from ${mirror:?no Debian archive among apt sources}"
+    # Only what an unfinished debootstrap left is removed, never a folder of someone else's.
+    if [[ -n $(ls -A "$chroot" 2>/dev/null) && ! -d $chroot/debootstrap ]]; then
+        say "$chroot holds something else: name another folder in TOLLVANE_CHROOT" >&2
+        exit 1
+    fi
     rm -rf --one-file-system "$chroot"
     mkdir -p "$chroot"
     debootstrap --variant=minbase trixie "$chroot" "$mirror"
@@ -42,11 +47,11 @@ fi
 cp /etc/resolv.conf "$chroot/etc/resolv.conf"
 
 if [[ -d $project/.git ]]; then
-    git -C "$project" fetch -q "$root" HEAD
+    git -C "$project" -c safe.directory="$root" fetch -q "$root" HEAD
     git -C "$project" checkout -q --detach FETCH_HEAD
     git -C "$project" clean -fdq # untracked files go; the ignored builds stay
 else
-    git clone -q "$root" "$project"
+    git -c safe.directory="$root" clone -q "$root" "$project"
     git -C "$project" checkout -q --detach "$(git -C "$root" rev-parse HEAD)"
 fi
 say "testing $(git -C "$project" log -1 --format='%h %s' | cut -c1-100)"
