@@ -59,7 +59,9 @@ say "testing $(git -C "$project" log -1 --format='%h %s' | cut -c1-100)"
 unmount() {
     # Whatever the tests left running in the chroot goes first, by process id.
     for proc in /proc/[0-9]*; do
-        [[ $(readlink "$proc/root" 2>/dev/null) != "$chroot" ]] || kill -KILL "${proc#/proc/}" 2>/dev/null
+        if [[ $(readlink "$proc/root" 2>/dev/null) == "$chroot" ]]; then
+            kill -KILL "${proc#/proc/}" 2>/dev/null || true
+        fi
     done
     umount -R "$chroot" 2>/dev/null || umount -R -l "$chroot"
 }
@@ -70,6 +72,7 @@ mount -t proc proc "$chroot/proc"
 mount --rbind /sys "$chroot/sys"
 mount --rbind /dev "$chroot/dev" # /dev/fuse, /dev/pts, /dev/shm
 mount -t tmpfs -o mode=755 tollvane-run "$chroot/run"
+mount -t tmpfs -o mode=1777 tollvane-tmp "$chroot/tmp" # nothing stays from an earlier run
 
 status=0
 chroot "$chroot" /usr/bin/env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
