@@ -30,12 +30,12 @@ if [[ ! -e $chroot/.tollvane-ready ]]; then
     # The same archive as this machine's own release (deb.debian.org serves every release).
     mirror=$(apt-get indextargets --format '$(REPO_URI)' 'Label: Debian' 'Identifier: Packages' |
         head -n 1)
-    say "making the chroot in $chroot from ${mirror:?no Debian archive among apt sources}"
     # Only what an unfinished debootstrap left is removed, never a folder of someone else's.
     if [[ -n $(ls -A "$chroot" 2>/dev/null) && ! -d $chroot/debootstrap ]]; then
         say "$chroot holds something else: name another folder in TOLLVANE_CHROOT" >&2
         exit 1
     fi
+    say "making the chroot in $chroot from ${mirror:?no Debian archive among apt sources}"
     rm -rf --one-file-system "$chroot"
     mkdir -p "$chroot"
     debootstrap --variant=minbase trixie "$chroot" "$mirror"
