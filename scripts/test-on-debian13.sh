@@ -3,14 +3,15 @@
 # chroot made with debootstrap from the Debian archive this machine's apt uses: a check before a
 # release for a developer on Debian 12. Needs root; CI=true is passed through.
 #   bash scripts/test-on-debian13.sh
-# The chroot stays in $TOLLVANE_CHROOT (default /var/cache/tollvane/trixie) for the next run;
+# The chroot stays in $TOLLVANE_CHROOT (default /srv/chroot/tollvane-trixie) for the next run;
 # remove that folder to start afresh. The project's committed HEAD is cloned into its
 # /root/tollvane, where the builds are kept between runs too. Everything runs in a mount
 # namespace of its own, so no mount is ever seen outside it, and every mount is undone at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-chroot=${TOLLVANE_CHROOT:-/var/cache/tollvane/trixie}
+# Outside /usr, /etc and /var, which the packaging test on this machine lists before and after.
+chroot=${TOLLVANE_CHROOT:-/srv/chroot/tollvane-trixie}
 project=$chroot/root/tollvane
 
 if [[ ${1:-} != --inside ]]; then
