@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is needed (Debian 12), builds Tollvane and starts it on a built-in demo: a private
-# mount namespace with /Users on tmpfs, the compat sshfs and diskutil at their fixed paths, an sshd
-# on 127.0.0.1 serving a demo folder, and a configuration with a reachable host, a refused one, an
-# unresolvable one and a few more names. Needs root.
+# Installs what is needed (Debian 12 or 13), builds Tollvane and starts it on a built-in demo: a
+# private mount namespace with /Users on tmpfs, the compat sshfs and diskutil at their fixed paths,
+# an sshd on 127.0.0.1 serving a demo folder, and a configuration with a reachable host, a refused
+# one, an unresolvable one and a few more names. Needs root.
 #
 # With a display (DISPLAY set and answering; keep it through sudo with `sudo -E`) the window
 # opens for you to use; close it to end the demo. Without one the window runs on a private X

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is needed (Debian 12), builds Tollvane for release and makes its Debian package:
-# build/package/tollvane_<version>_<arch>.deb, or in the build folder given as the first argument.
+# Installs what is needed (Debian 12 or 13), builds Tollvane for release and makes its Debian
+# package: build/package/tollvane_<version>_<arch>.deb, or in the build folder given as the first
+# argument.
 # Then: sudo apt install ./build/package/tollvane_*.deb
 set -euo pipefail
 cd "$(dirname "$0")/.."

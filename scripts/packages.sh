@@ -1,10 +1,10 @@
-# The Debian 12 packages that building, packaging, testing and the demo need; sourced by the
-# other scripts.
+# The Debian packages that building, packaging, testing and the demo need, by the names Debian 12
+# and 13 both give them; sourced by the other scripts.
 TOLLVANE_PACKAGES=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-private-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
     fontconfig fonts-dejavu-core
-    libbenchmark-dev libsystemd-dev
+    libbenchmark-dev libsystemd-dev unicode-data
     sshfs fuse3 openssh-server openssh-client
     util-linux procps psmisc iproute2
     xvfb xauth x11-utils dbus dbus-x11 at-spi2-core python3 python3-pyatspi qt6-image-formats-plugins

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs what is needed (Debian 12), builds Tollvane and runs every test through ctest.
+# Installs what is needed (Debian 12 or 13), builds Tollvane and runs every test through ctest.
 # As root the end-to-end tests run in private mount namespaces; without root they are skipped.
 # With CI=true: AddressSanitizer + UBSan for all tests and ThreadSanitizer for the concurrency
 # tests; a skipped test counts as a failure.

@@ -59,8 +59,6 @@ private Q_SLOTS:
         QTest::newRow("create: never through a link")
             << Create << u"a/b"_s << Items{{Folder, "out"}, {Link, "Volumes/a", "../out"}}
             << Items{{None, "out/b"}};
-        QTest::newRow("create: nothing for a name with NUL")
-            << Create << u"a\0b"_s << Items{} << Items{{None, "Volumes/a"}};
         QTest::newRow("remove: nothing for a name with NUL")
             << Remove << u"a\0b"_s << Items{{File, "Volumes/a/p"}} << Items{{File, "Volumes/a/p"}};
         QTest::newRow("remove: nothing of a volume")
