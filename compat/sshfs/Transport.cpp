@@ -134,7 +134,7 @@ std::optional<std::uint64_t> Transport::received() const
     return total;
 }
 
-void Transport::end()
+void Transport::end() const
 {
     for (const int pidfd : carriers_)
         ProcessGroup::signal(pidfd, SIGKILL);

@@ -42,7 +42,7 @@ public:
 
     // Ends what carries the connection (KILL: after a reconnect, the ssh that sshfs starts has
     // TERM blocked): the processes that hold the connections, and the ssh processes of the group.
-    void end();
+    void end() const;
 
 private:
     void add(int pidfd, const std::vector<std::uint64_t>& sockets);

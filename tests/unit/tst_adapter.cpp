@@ -1,7 +1,10 @@
+#include "ChildProcess.h"
 #include "ClientCommand.h"
 #include "ClientOutput.h"
 #include "ClientReaper.h"
 #include "MountTable.h"
+#include "ProcessGroup.h"
+#include "Transport.h"
 #include "mount/MountVerdict.h"
 
 #include <QDir>
@@ -10,6 +13,7 @@
 #include <QTest>
 
 #include <limits.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -207,6 +211,65 @@ private Q_SLOTS:
         blind.tableChanged(unmounted);
         QVERIFY(!reaper.due()); // the connection is still there
         QVERIFY(QDir().rmdir(connection) && reaper.due() && !reaper.due() && !blind.due());
+    }
+
+    // What a network check may end, on a real connection held in a process group as a client's:
+    // a connection's holder and ssh, never anything else (an askpass asking the user); a local
+    // address is gone only when the machine has it no more.
+    void transport_data()
+    {
+        QTest::addColumn<QString>("holder"); // holds the TCP connection
+        QTest::addColumn<QString>("beside"); // holds none
+        QTest::addColumn<bool>("asking");
+        QTest::newRow("ssh") << u"ssh"_s << QString() << false;
+        QTest::newRow("a ProxyCommand, beside its ssh") << u"nc"_s << u"ssh"_s << false;
+        QTest::newRow("an askpass beside ssh") << u"ssh"_s << u"tollvane-askpass"_s << true;
+    }
+
+    void transport()
+    {
+        QFETCH(QString, holder);
+        QFETCH(QString, beside);
+        QFETCH(bool, asking);
+        QTemporaryDir bin;
+        for (const QString& name : {holder, beside})
+            QVERIFY(name.isEmpty() || QFile::copy(u"/bin/sleep"_s, bin.filePath(name)));
+        const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address = {AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+        socklen_t length = sizeof address;
+        const int near = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        QVERIFY(bind(listener, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+                listen(listener, 1) == 0 &&
+                getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
+                ::connect(near, reinterpret_cast<sockaddr*>(&address), length) == 0);
+        const int far = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        // The leader, as the client, holds the connection only as its stdin, which it hands on.
+        ChildProcess client;
+        QVERIFY(client.start({"/bin/sh", "-c",
+                              "exec 3<&0 0</dev/null; \"$0\" 60 <&3 3<&- & [ -z \"$1\" ] || "
+                              "\"$1\" 60 3<&- & wait",
+                              bin.filePath(holder).toStdString(),
+                              beside.isEmpty() ? "" : bin.filePath(beside).toStdString()},
+                             {.input = near, .ownGroup = true}));
+        SocketTable table;
+        QTRY_VERIFY(table.read() && !Transport(client.pid(), table).connections().empty());
+        const Transport transport(client.pid(), table);
+        const SocketTable::Address mapped{AF_INET6,
+                                          {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, 127, 0, 0, 1}};
+        QCOMPARE(transport.asking(), asking);
+        QVERIFY(transport.addressGone({}) && !transport.addressGone({mapped}) &&
+                !transport.addressGone(SocketTable::localAddresses()));
+        QVERIFY(transport.bound() >= std::chrono::seconds(1) &&
+                transport.bound() <= std::chrono::seconds(15));
+        QVERIFY(write(far, "x", 1) == 1);
+        SocketTable later;
+        QTRY_VERIFY(later.read() &&
+                    Transport(client.pid(), later).received() > transport.received());
+        transport.end();
+        // The holder and an ssh beside it end; anything else stays.
+        QTRY_COMPARE(ProcessGroup(client.pid(), client.pid()).members().size(), asking ? 1u : 0u);
+        for (const int fd : {listener, near, far})
+            close(fd);
     }
 };
 
