@@ -60,9 +60,7 @@ int MountClient::refuse(const std::string& reason)
 
 bool MountClient::start()
 {
-    const std::string listed = MountPoint::userFolder() + "/.ssh/config";
-    const std::string config = SshOptions::configFile(
-        ClientCommand::configFile(args_, access(listed.c_str(), F_OK) == 0 ? listed : ""));
+    const std::string config = SshOptions(SshOptions::Places::ofUser()).configFile(args_, host_);
     const std::vector<std::string> arguments =
         ClientCommand::clientArguments(args_, config, {"-o", "reconnect"});
 

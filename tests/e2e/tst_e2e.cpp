@@ -133,7 +133,7 @@ private Q_SLOTS:
         // the first size; a name that holds a phrase the application reacts to.
         config.write("\n\nHost x<br>y&lt;z\n\nHost a" + options("reachable") +
                      "\n\nHost failed-up" + options("reachable"));
-        for (const char* host : {"..", "../..", ".", "x/../plain", "a/b"})
+        for (const char* host : {"..", "../..", ".", "x/../plain", "a/b", "system"})
             config.write("\n\nHost "_ba + host);
         config.close();
         for (const QString& file : sentinels)
@@ -179,6 +179,13 @@ private Q_SLOTS:
              "$(readlink -f $V)/reachable \" /proc/self/mountinfo'",
              "refresh", "title Mount reachable", "mount reachable", "unmount reachable"});
         row("mount points outside their place", {"fail .. ../.. . x/../plain"});
+        // Listed by its Host line alone: how to reach it stands in the system's file only.
+        row("a host set in the system's configuration",
+            {"sh printf 'Host system\\n HostName 127.0.0.1\\n Port %s\\n IdentityFile %s\\n "
+             "StrictHostKeyChecking no\\n UserKnownHostsFile /dev/null\\n' $TOLLVANE_E2E_PORT "
+             "$TOLLVANE_E2E_KEY >$D/ssh_config && chmod 644 $D/ssh_config && mount --bind "
+             "$D/ssh_config /etc/ssh/ssh_config",
+             "mount system", "unmount system"});
         row("a mount point inside a mounted volume",
             {"mount a", "fail a/b", "unmount a", "sh [ ! -e $V/a/b -a ! -e $V/a ]"});
         // Past the kernel's attribute cache (a second), a question to the stopped client would
@@ -297,6 +304,7 @@ private Q_SLOTS:
     {
         QProcess::execute(u"/bin/bash"_s, {u"-c"_s, u"pkill -CONT -f ^/usr/bin/sshfs; "
                                                     "while umount /usr/bin/sshfs; do :; done; "
+                                                    "umount /etc/ssh/ssh_config 2>/dev/null; "
                                                     "k=$TOLLVANE_E2E_DIR/keyring.pid; ! [ -e $k ] "
                                                     "|| { kill $(<$k) && tail --pid=$(<$k) -f "
                                                     "/dev/null; rm $k; echo "
