@@ -79,13 +79,15 @@ std::string SshOptions::configFile(const ClientCommand::Request& request,
     const SessionFile session(places_.runtime);
     if (text && FinalPassScan::maybe(files)) {
         // Asked of the very file the client's ssh reads should it make that pass.
-        const std::string final = session.store(*SshConfigText::compose(files, true));
+        const std::string forFinalPass = session.store(*SshConfigText::compose(files, true));
         std::vector<std::string> target = {"--", host};
         const auto port = std::find(request.passed.begin(), request.passed.end(), "-p");
         if (port != request.passed.end() && port + 1 != request.passed.end())
             target.insert(target.begin(), {"-p", *(port + 1)});
-        if (final.empty() || FinalPassQuery::makesOne(final, target))
-            return final.empty() ? direct : final;
+        if (forFinalPass.empty())
+            return direct;
+        if (FinalPassQuery::makesOne(forFinalPass, target))
+            return forFinalPass;
     }
     const std::string stored = text ? session.store(*text) : std::string();
     return stored.empty() ? direct : stored;
