@@ -14,14 +14,6 @@ bool isVolumeOption(std::string_view list)
     return false;
 }
 
-// The configuration file named with -F, if any.
-const std::string* givenConfig(const ClientCommand::Request& request)
-{
-    const auto given = std::find(request.passed.begin(), request.passed.end(), "-F");
-    return given == request.passed.end() || given + 1 == request.passed.end() ? nullptr
-                                                                              : &*(given + 1);
-}
-
 } // namespace
 
 bool ClientCommand::isApplicationCall(const std::vector<std::string_view>& arguments)
@@ -64,7 +56,7 @@ std::string ClientCommand::parse(const std::vector<std::string_view>& arguments,
         } else if (arg == "--") {
             optionsEnded = true;
         } else if (arg == "-o" || arg == "-p" || arg == "-F") {
-            if (++i == arguments.size())
+            if (++i == arguments.size() || (arg == "-F" && arguments[i].empty())) // as ssh
                 return std::string(arg) + " needs an argument";
             if (arg == "-o")
                 addOptions(arguments[i]);
@@ -111,10 +103,11 @@ std::string ClientCommand::host(std::string_view remote, std::string& why)
     return {};
 }
 
-std::string ClientCommand::configFile(const Request& request, const std::string& listed)
+const std::string* ClientCommand::givenConfig(const Request& request)
 {
-    const std::string* given = givenConfig(request);
-    return given ? *given : listed;
+    const auto given = std::find(request.passed.begin(), request.passed.end(), "-F");
+    return given == request.passed.end() || given + 1 == request.passed.end() ? nullptr
+                                                                              : &*(given + 1);
 }
 
 std::vector<std::string> ClientCommand::clientArguments(const Request& request,

@@ -29,14 +29,12 @@ public:
     // The host the real client hands to ssh: up to the first colon outside [...], brackets
     // dropped. Empty, with `why` set, for none or one that ssh would take for an option.
     static std::string host(std::string_view remote, std::string& why);
-    // The configuration file for the client's ssh: the one named with -F, or else `listed` (the
-    // one the application lists, when it is there; an absolute path, as sshfs changes directory
-    // first); empty for ssh's own.
-    static std::string configFile(const Request& request, const std::string& listed);
+    // The configuration file a person named with -F, if any.
+    static const std::string* givenConfig(const Request& request);
 
     // The real client in the foreground and without debug output (its per-request lines would
-    // flood the user's journal and slow the volume), its ssh reading `config` (in place of a -F
-    // given) unless that is empty, with the adapter's `added` options, then the request's own.
+    // flood the user's journal and slow the volume), its ssh reading `config` in place of a -F
+    // given (none when it is empty), with the adapter's `added` options, then the request's own.
     static std::vector<std::string> clientArguments(const Request& request,
                                                     const std::string& config,
                                                     const std::vector<std::string>& added);

@@ -82,9 +82,7 @@ int MountClient::refuse(const std::string& reason)
 
 bool MountClient::prepare()
 {
-    const std::string listed = MountPoint::userFolder() + "/.ssh/config";
-    const std::string config = SshOptions::configFile(
-        ClientCommand::configFile(args_, access(listed.c_str(), F_OK) == 0 ? listed : ""));
+    const std::string config = SshOptions(SshOptions::Places::ofUser()).configFile(args_, host_);
     arguments_ = ClientCommand::clientArguments(args_, config, {"-o", "reconnect"});
 
     // Opened before the client starts, so that its mount cannot slip by unseen.

@@ -18,7 +18,8 @@
 # "shared" the same through an ssh master of its own (ControlMaster auto, ControlPersist yes). A
 # private system bus, at DBUS_SYSTEM_BUS_ADDRESS, serves python3-dbusmock's logind and
 # NetworkManager. The desktop's handler for folders is a stand-in that adds the path it was
-# given to $TOLLVANE_E2E_DIR/opened. The session bus starts no keyring daemon.
+# given to $TOLLVANE_E2E_DIR/opened. The session bus starts no keyring daemon. XDG_RUNTIME_DIR is
+# a folder of the environment's own, as a session has one.
 # Exported: TOLLVANE_E2E_CONFIG, _VOLUMES (where the mount points go), _REMOTE, _PORT (the
 # sshd's), _KEY (the client's private key) and _DIR (scratch, on tmpfs); DBUS_SYSTEM_BUS_ADDRESS.
 
@@ -140,6 +141,7 @@ e2e_setup()
     touch /Users/.tollvane-e2e # gone if the tmpfs is ever taken off /Users
     # Under /run: every component of the chroot path must be root's and closed to others.
     mount -t tmpfs -o mode=755 tollvane-e2e "$TOLLVANE_E2E_DIR" || return 1
+    export XDG_RUNTIME_DIR=$TOLLVANE_E2E_DIR/runtime && mkdir -m 700 "$XDG_RUNTIME_DIR"
     mountpoint -q /sys/fs/fuse/connections || mount -t fusectl fusectl /sys/fs/fuse/connections
 
     home=$(getent passwd "$e2e_login" | cut -d: -f6)

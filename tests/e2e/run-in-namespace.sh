@@ -1,8 +1,8 @@
 #!/bin/bash
 # Runs CMD... in the end-to-end environment of environment.sh, inside private mount and PID
 # namespaces (what it signals or lists is its own; whatever is left dies with it), and exits with
-# CMD's status. With --desktop, CMD gets a private X server, session bus (the accessibility bus up)
-# and XDG_RUNTIME_DIR, as a desktop has them; with --wayland, Debian's weston on that X server (its X11 backend
+# CMD's status. With --desktop, CMD gets a private X server and session bus (the accessibility bus
+# up), as a desktop has them; with --wayland, Debian's weston on that X server (its X11 backend
 # gives it a seat), and CMD sees only WAYLAND_DISPLAY and XDG_SESSION_TYPE=wayland. Where the
 # environment cannot be built it says why and exits 77 (skipped), or 1 when CI=true.
 #   TOLLVANE_COMPAT_DIR=build/compat tests/e2e/run-in-namespace.sh [--desktop|--wayland] build/tests/e2e/tst_e2e
@@ -17,7 +17,6 @@ if [[ ${1:-} == --inside ]]; then
     exit $?
 fi
 if [[ ${1:-} == --session ]]; then # on the private X server, with the session bus
-    export XDG_RUNTIME_DIR=$TOLLVANE_E2E_DIR/runtime && mkdir -m 700 "$XDG_RUNTIME_DIR"
     if [[ $2 == --wayland ]]; then
         export XDG_RUNTIME_DIR=$TOLLVANE_E2E_DIR/wayland WAYLAND_DISPLAY=$TOLLVANE_E2E_DIR/wayland/w
         mkdir -m 700 "$XDG_RUNTIME_DIR"

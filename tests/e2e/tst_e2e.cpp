@@ -133,7 +133,7 @@ private Q_SLOTS:
         // the first size; a name that holds a phrase the application reacts to.
         config.write("\n\nHost x<br>y&lt;z\n\nHost a" + options("reachable") +
                      "\n\nHost failed-up" + options("reachable"));
-        for (const char* host : {"..", "../..", ".", "x/../plain", "a/b"})
+        for (const char* host : {"..", "../..", ".", "x/../plain", "a/b", "system"})
             config.write("\n\nHost "_ba + host);
         config.close();
         for (const QString& file : sentinels)
@@ -179,6 +179,13 @@ private Q_SLOTS:
              "$(readlink -f $V)/reachable \" /proc/self/mountinfo'",
              "refresh", "title Mount reachable", "mount reachable", "unmount reachable"});
         row("mount points outside their place", {"fail .. ../.. . x/../plain"});
+        // Listed by its Host line alone: how to reach it stands in the system's file only.
+        row("a host set in the system's configuration",
+            {"sh printf 'Host system\\n HostName 127.0.0.1\\n Port %s\\n IdentityFile %s\\n "
+             "StrictHostKeyChecking no\\n UserKnownHostsFile /dev/null\\n' $TOLLVANE_E2E_PORT "
+             "$TOLLVANE_E2E_KEY >$D/ssh_config && chmod 644 $D/ssh_config && mount --bind "
+             "$D/ssh_config /etc/ssh/ssh_config",
+             "mount system", "unmount system"});
         row("a mount point inside a mounted volume",
             {"mount a", "fail a/b", "unmount a", "sh [ ! -e $V/a/b -a ! -e $V/a ]"});
         // Past the kernel's attribute cache (a second), a question to the stopped client would
@@ -227,9 +234,11 @@ private Q_SLOTS:
              "sh [ $(grep -c 'Failed password for' $D/sshd.log) = 1 ] && secret-tool lookup user "
              "tollvane-e2e@127.0.0.1:$TOLLVANE_E2E_PORT | grep -qx Kr-n3w",
              "unmount password"});
+        // Debian's system file has ssh hash what it adds to known_hosts.
         row("a new host key, answered Connect",
             {"press newkey", "atspi askpass yes", "title Unmount newkey",
-             "sh grep -q 127.0.0.1 $D/known_hosts", "unmount newkey"});
+             "sh ssh-keygen -F \"[127.0.0.1]:$TOLLVANE_E2E_PORT\" -f $D/known_hosts >/dev/null",
+             "unmount newkey"});
         row("a dialog cancelled",
             {"press password", "atspi askpass --cancel", "title Mount password", "alert password"});
         // Its statvfs fails when ConnectTimeout ends the connection; then it stays, deaf to TERM.
@@ -297,7 +306,8 @@ private Q_SLOTS:
             "nothing of it is left after the unmount",
             {"mount shared", "sh black_hole && connected && reads_within 5 $V/shared/README.txt",
              "unmount shared", "sh until_ '! pgrep -f \"[m]aster-\"'"});
-        row("a network event while a reconnect's ssh asks for its password ends nothing; an unmount "
+        row("a network event while a reconnect's ssh asks for its password ends nothing; an "
+            "unmount "
             "then leaves nothing of the client's",
             {"press password", "atspi askpass tollvane-e2e", "title Unmount password",
              "sh pgrep -f \"^/usr/bin/sshfs .*$V/password\\$\" >$D/client && kill -KILL "
@@ -347,6 +357,7 @@ private Q_SLOTS:
                           {u"-c"_s, "source "_L1 + QFINDTESTDATA("compat.sh") +
                                         u"\nthaw; pkill -CONT -f ^/usr/bin/sshfs; "
                                         "while umount /usr/bin/sshfs; do :; done; "
+                                        "umount /etc/ssh/ssh_config 2>/dev/null; "
                                         "k=$TOLLVANE_E2E_DIR/keyring.pid; ! [ -e $k ] "
                                         "|| { kill $(<$k) && tail --pid=$(<$k) -f "
                                         "/dev/null; rm $k; echo "

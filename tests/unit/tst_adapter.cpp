@@ -4,17 +4,20 @@
 #include "ClientReaper.h"
 #include "MountTable.h"
 #include "ProcessGroup.h"
+#include "SshOptions.h"
 #include "Transport.h"
 #include "mount/MountVerdict.h"
 
 #include <QDir>
 #include <QMap>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <limits.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -57,9 +60,9 @@ private Q_SLOTS:
         };
         row("the application's own", "h:/ /U/V/h +", "", "h",
             "-f -F /c -o reconnect -- h:/ /U/V/h");
-        row("options kept once, -d and -f dropped, the -F given",
+        row("options kept once, -d and -f dropped, the -F given replaced",
             "-oidmap=user,,idmap=user -d -f -C -p 22 -F /my -o volname=a,b [::1]:/d /m", "", "::1",
-            "-f -F /my -o reconnect -o idmap=user -C -p 22 -- [::1]:/d /m");
+            "-f -F /c -o reconnect -o idmap=user -C -p 22 -- [::1]:/d /m");
         row("an option before volname in one list", "-oro,volname=x h: /m", "", "h",
             "-f -F /c -o reconnect -o ro -- h: /m");
         row("brackets within a user's host", "+ user@[v6]:dir /m", "", "user@v6",
@@ -95,9 +98,96 @@ private Q_SLOTS:
         QCOMPARE(QString::fromStdString(why), error);
         QCOMPARE(QString::fromStdString(found), host);
         if (error.isEmpty())
-            QCOMPARE(fromStd(ClientCommand::clientArguments(
-                         request, ClientCommand::configFile(request, "/c"), {"-o", "reconnect"})),
+            QCOMPARE(fromStd(ClientCommand::clientArguments(request, "/c", {"-o", "reconnect"})),
                      QStringList(u"/usr/bin/sshfs"_s) + client);
+    }
+
+    // The -F of the client's ssh for host "h": "$G" for a file of the adapter's, in the runtime
+    // folder $T/run; the text of that file but for the defaults' two lines; what ssh -G makes of
+    // it. The user's file is $T/<folder>/config ("$F"), ssh's own too; the system's $T/system.
+    void sshConfiguration_data()
+    {
+        QTest::addColumn<QString>("given"); // the -F a person gives; "-": none
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QByteArray>("user"); // the user's file; null: none
+        QTest::addColumn<QString>("config");
+        QTest::addColumn<QString>("text"); // null: not looked at
+        QTest::addColumn<int>("alive");    // ServerAliveInterval; -1: ssh -G not asked
+        QTest::addColumn<int>("runtimeMode");
+        const auto row = [](const char* name, const char* given, const char* folder,
+                            const char* user, const char* config, const char* text, int alive = -1,
+                            int mode = 0700) {
+            QTest::newRow(name) << QString::fromUtf8(given) << QString::fromUtf8(folder)
+                                << QByteArray(user) << QString::fromUtf8(config)
+                                << QString::fromUtf8(text) << alive << mode;
+        };
+        const char* both = "Include \"$F\"\nInclude \"$T/system\"\nHost *";
+        row("no user file: ssh's own, then the system's", "-", "u", nullptr, "$G", both);
+        row("blanks in a path", "-", "a b", "Host a", "$G", both);
+        row("a quote in the path of ssh's own file: ssh reads it alone", "-", "a\"b", "", "",
+            nullptr);
+        row("a runtime folder others may enter: ssh reads its files alone", "-", "u", "", "",
+            nullptr, -1, 0750);
+        row("a person's relative -F, alone", "u/config", "u", "", "$G", "Include \"$F\"\nHost *");
+        row("a person's -F none", "none", "u", "", "$G", "Host *");
+        row("nothing set; 'final' in a comment: ssh asked, no final pass", "$F", "u", "# not final",
+            "$G", nullptr, 5);
+        row("the user's ServerAliveInterval", "$F", "u", "ServerAliveInterval 7", "$G", nullptr, 7);
+        row("the user's, under Match final", "$F", "u", "Match final\nServerAliveInterval 0", "$G",
+            nullptr, 0);
+        row("the user's, under Match canonical", "$F", "u",
+            "CanonicalizeHostname yes\nMatch canonical\nServerAliveInterval 9", "$G", nullptr, 9);
+        row("ssh -G past its bound: the defaults in the final pass alone", "$F", "u",
+            "# final?\nMatch exec \"sleep 9\"", "$G", "Include \"$F\"\nMatch canonical");
+    }
+
+    void sshConfiguration()
+    {
+        QFETCH(QString, given);
+        QFETCH(QString, folder);
+        QFETCH(QByteArray, user);
+        QFETCH(QString, config);
+        QFETCH(QString, text);
+        QFETCH(int, alive);
+        QFETCH(int, runtimeMode);
+        QTemporaryDir dir;
+        const QString run = dir.filePath(u"run"_s), file = dir.filePath(folder + "/config"_L1);
+        const auto expand = [&](QString s) {
+            return s.replace("$F"_L1, file).replace("$T"_L1, dir.path());
+        };
+        QFile userFile(file);
+        QVERIFY(QDir(dir.path()).mkpath(folder) && QDir().mkdir(run) &&
+                chmod(QFile::encodeName(run).constData(), mode_t(runtimeMode)) == 0 &&
+                QDir::setCurrent(dir.path()));
+        QVERIFY(user.isNull() ||
+                (userFile.open(QIODevice::WriteOnly) && userFile.write(user) >= 0));
+        userFile.close();
+        ClientCommand::Request request;
+        if (given != "-"_L1)
+            request.passed = {"-F", expand(given).toStdString()};
+        const SshOptions options({file.toStdString(), file.toStdString(),
+                                  expand(u"$T/system"_s).toStdString(), run.toStdString()});
+        const QString got = QString::fromStdString(options.configFile(request, "h"));
+        QFile generated(got);
+        struct stat st;
+        if (config == "$G"_L1)
+            QVERIFY(got.startsWith(run + "/tollvane-sshfs/"_L1) &&
+                    stat(QFile::encodeName(got).constData(), &st) == 0 &&
+                    (st.st_mode & 0777) == 0600 && generated.open(QIODevice::ReadOnly));
+        else
+            QCOMPARE(got, expand(config));
+        if (!text.isNull())
+            QCOMPARE(QString::fromUtf8(generated.readAll()),
+                     expand(text) + "\n    ConnectTimeout 10\n    ServerAliveInterval 5\n"_L1);
+        if (alive < 0)
+            return;
+        QProcess ssh;
+        ssh.start(u"/usr/bin/ssh"_s, {u"-G"_s, u"-F"_s, got, u"h"_s});
+        QVERIFY(ssh.waitForFinished());
+        const QByteArray settings = ssh.readAllStandardOutput();
+        QVERIFY2(settings.contains("\nserveraliveinterval " + QByteArray::number(alive) + '\n') &&
+                     settings.contains("\nconnecttimeout 10\n"),
+                 settings.constData());
     }
 
     // What the client writes, in chunks, and the lines the application reads, one write each;
