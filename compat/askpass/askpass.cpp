@@ -7,6 +7,7 @@
 #include "Keyring.h"
 #include "PromptRecord.h"
 #include "SshAccount.h"
+#include "compat/common/LeakCheck.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -116,5 +117,6 @@ int main(int argc, char* argv[])
         }
         syscall(SYS_pidfd_send_signal, ssh, SIGTERM, nullptr, 0);
     }
+    LeakCheck::now();
     return status;
 }

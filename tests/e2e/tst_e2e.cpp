@@ -17,6 +17,7 @@
 
 #include "WindowProbe.h"
 #include "app/AppDelegate.h"
+#include "compat/common/LeakCheck.h"
 #include "platform/UserAccount.h"
 
 #include <QApplication>
@@ -371,5 +372,15 @@ private Q_SLOTS:
     }
 };
 
-QTEST_MAIN(TestEndToEnd)
+// As QTEST_MAIN, with the leak check before Qt unloads its plugins.
+int main(int argc, char** argv)
+{
+    QApplication application(argc, argv);
+    application.setAttribute(Qt::AA_Use96Dpi, true);
+    TestEndToEnd test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    const int status = QTest::qExec(&test, argc, argv);
+    LeakCheck::now();
+    return status;
+}
 #include "tst_e2e.moc"
