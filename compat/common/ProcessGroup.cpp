@@ -2,6 +2,7 @@
 
 #include "ProcessStat.h"
 
+#include <climits>
 #include <cstdlib>
 #include <fstream>
 
@@ -47,6 +48,22 @@ std::string ProcessGroup::nameOf(pid_t pid)
     std::string name;
     std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/comm"), name);
     return name;
+}
+
+std::vector<std::string> ProcessGroup::openFiles(pid_t pid)
+{
+    std::vector<std::string> result;
+    const std::string folder = "/proc/" + std::to_string(pid) + "/fd";
+    DIR* dir = opendir(folder.c_str());
+    while (const dirent* entry = dir ? readdir(dir) : nullptr) {
+        char target[PATH_MAX];
+        const ssize_t n = readlinkat(dirfd(dir), entry->d_name, target, sizeof target);
+        if (n > 0)
+            result.emplace_back(target, std::size_t(n));
+    }
+    if (dir)
+        closedir(dir);
+    return result;
 }
 
 bool ProcessGroup::alive(int pidfd)

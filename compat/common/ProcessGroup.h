@@ -31,6 +31,9 @@ public:
     static pid_t groupOf(pid_t pid);
     // Its command name, as the kernel keeps it (15 bytes at most).
     static std::string nameOf(pid_t pid);
+    // What its open descriptors lead to, as /proc names it ("socket:[123]", "pipe:[456]", a
+    // path); nothing for another user's process.
+    static std::vector<std::string> openFiles(pid_t pid);
     // A process held by `pidfd` that has not ended.
     static bool alive(int pidfd);
     static void signal(int pidfd, int signal);

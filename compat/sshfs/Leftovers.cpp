@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <string>
-#include <string_view>
 
 #include <dirent.h>
 #include <signal.h>
@@ -19,20 +18,10 @@ namespace {
 // How often what was asked to end, and the masters in use, are looked at again.
 constexpr int lookEvery = 100;
 
-// Whether `pid` holds the pipe `inode`.
-bool holds(pid_t pid, const std::string& pipe)
+// Whether `pid` holds `file` ("pipe:[123]").
+bool holds(pid_t pid, const std::string& file)
 {
-    const std::string folder = "/proc/" + std::to_string(pid) + "/fd";
-    DIR* dir = opendir(folder.c_str());
-    bool found = false;
-    while (const dirent* entry = (dir && !found) ? readdir(dir) : nullptr) {
-        char target[64];
-        const ssize_t n = readlinkat(dirfd(dir), entry->d_name, target, sizeof target);
-        found = n > 0 && std::string_view(target, std::size_t(n)) == pipe;
-    }
-    if (dir)
-        closedir(dir);
-    return found;
+    return std::ranges::count(ProcessGroup::openFiles(pid), file) > 0;
 }
 
 // Whether `pid` is an ssh master (a listening control socket) that something goes through. The

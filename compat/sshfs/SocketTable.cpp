@@ -1,5 +1,7 @@
 #include "SocketTable.h"
 
+#include "ProcessGroup.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
@@ -7,7 +9,6 @@
 #include <cstring>
 #include <string>
 
-#include <dirent.h>
 #include <ifaddrs.h>
 #include <linux/inet_diag.h>
 #include <linux/netlink.h>
@@ -144,20 +145,11 @@ const SocketTable::Unix* SocketTable::unixSocket(std::uint64_t inode) const
 std::vector<std::uint64_t> SocketTable::socketsOf(pid_t pid)
 {
     std::vector<std::uint64_t> result;
-    const std::string folder = "/proc/" + std::to_string(pid) + "/fd";
-    DIR* dir = opendir(folder.c_str());
-    while (const dirent* entry = dir ? readdir(dir) : nullptr) {
-        char target[64];
-        const ssize_t n = readlinkat(dirfd(dir), entry->d_name, target, sizeof target - 1);
-        if (n <= 0)
-            continue;
-        target[n] = 0;
+    for (const std::string& file : ProcessGroup::openFiles(pid)) {
         unsigned long long inode = 0;
-        if (std::sscanf(target, "socket:[%llu]", &inode) == 1)
+        if (std::sscanf(file.c_str(), "socket:[%llu]", &inode) == 1)
             result.push_back(inode);
     }
-    if (dir)
-        closedir(dir);
     return result;
 }
 
