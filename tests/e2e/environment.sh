@@ -11,8 +11,8 @@
 # an sshd on 127.0.0.1 serves $TOLLVANE_E2E_REMOTE as the root of every sftp session, to the
 # login with its key and to the account "tollvane-e2e" (made in an overlay on /etc) with the
 # password "tollvane-e2e". The configuration holds "reachable", "refused" (a closed port),
-# "password" (that account), "newkey" (a host key not yet
-# known), and "silent" and "silent3" (a listener that never greets; the second with the user's
+# "password" (that account), "once" (the same account, one password prompt), "newkey" (a host
+# key not yet known), and "silent" and "silent3" (a listener that never greets; the second with the user's
 # own ConnectTimeout), and "slow": "reachable" through delay-proxy.py, a link with 40 ms of round
 # trip (its PID in $TOLLVANE_E2E_DIR/delay-proxy.pid, a line per black hole in delay-proxy.log). A
 # private system bus, at DBUS_SYSTEM_BUS_ADDRESS, serves python3-dbusmock's logind and
@@ -177,8 +177,9 @@ e2e_setup()
     {
         _e2e_host reachable "$port" "${mine[@]}"
         _e2e_host refused "$(_e2e_free_port)"
-        _e2e_host password "$port" "User tollvane-e2e" "PubkeyAuthentication no" "$trust" \
-            "UserKnownHostsFile /dev/null"
+        local account=("User tollvane-e2e" "$trust" "UserKnownHostsFile /dev/null")
+        _e2e_host password "$port" "${account[@]}" "PubkeyAuthentication no"
+        _e2e_host once "$port" "${account[@]}" "PubkeyAuthentication no" "NumberOfPasswordPrompts 1"
         _e2e_host newkey "$port" "$key" "UserKnownHostsFile $TOLLVANE_E2E_DIR/known_hosts"
         _e2e_host silent "$silent"
         _e2e_host silent3 "$silent" "ConnectTimeout 3"

@@ -95,12 +95,14 @@ private Q_SLOTS:
     }
 
     // The keyring entries of ssh's questions, by their labels (none: empty), for the account
-    // u@h:2222 that the adapter names.
+    // u@h:2222 that ssh -G makes of the host "a".
     void keyringEntry_data()
     {
         QTest::addColumn<QString>("prompt");
         QTest::addColumn<QString>("label");
         const QString none;
+        QTest::newRow("password") << u"u@h's password: "_s
+                                  << u"Tollvane: password for a (u@h:2222)"_s;
         QTest::newRow("another account's") << u"j@h's password: "_s << none;
         QTest::newRow("passphrase")
             << u"Enter passphrase for key '/k/id': "_s << u"Tollvane: passphrase for key /k/id"_s;
@@ -108,15 +110,14 @@ private Q_SLOTS:
         QTest::newRow("key path that ssh may have cut")
             << "Enter passphrase for key '/"_L1 + QString(99, u'k') + "': "_L1 << none;
         QTest::newRow("PIN") << u"Enter PIN for ECDSA-SK key /k/id: "_s << none;
-        QTest::newRow("new host key")
-            << u"Are you sure you want to continue connecting (yes/no)? "_s << none;
     }
 
     void keyringEntry()
     {
         QFETCH(QString, prompt);
         QFETCH(QString, label);
-        const auto entry = KeyringEntry::forPrompt(AskpassPrompt(prompt, {}), u"u@h:2222"_s);
+        const auto entry =
+            KeyringEntry::forPrompt(AskpassPrompt(prompt, {}), u"u@h:2222"_s, u"a"_s);
         QCOMPARE(entry ? entry->label() : QString(), label);
     }
 
