@@ -87,6 +87,7 @@ bool MountClient::start()
     // Its standard output too: the application's may be gone, and a write there would end the
     // client (and the volume) with SIGPIPE. A process group of its own holds its ssh too.
     ClientEnvironment environment(environ, ClientEnvironment::besideThisProgram());
+    output_.setClaim([this](std::string_view line) { return logins_.take(line, client_.pid()); });
     const bool started = client_.start(arguments, {.output = output[1],
                                                    .errors = output[1],
                                                    .ownGroup = true,

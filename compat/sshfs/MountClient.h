@@ -7,11 +7,13 @@
 #include "LinkCheck.h"
 #include "LinkEvents.h"
 #include "MountProbe.h"
+#include "SshLogins.h"
 
 #include "ChildProcess.h"
 #include "MountTable.h"
 
 #include <chrono>
+#include <cstdlib>
 #include <optional>
 #include <set>
 #include <string>
@@ -60,6 +62,7 @@ private:
     ChildProcess client_;
     LinkEvents linkEvents_;
     LinkCheck linkCheck_;
+    SshLogins logins_{std::getenv("XDG_RUNTIME_DIR")};
     std::string linkEvent_; // that set off the check under way
     State state_ = State::Waiting;
     // A client whose mount failed but which stays is asked to go at `lingerUntil_`; after it has

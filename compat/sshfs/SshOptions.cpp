@@ -10,7 +10,8 @@ std::string SshOptions::configFile(const std::string& userConfig)
         return userConfig;
     std::string text = userConfig.empty() ? "Include ~/.ssh/config\nInclude /etc/ssh/ssh_config\n"
                                           : "Include \"" + userConfig + "\"\n";
-    text += "Host *\n    ConnectTimeout 10\n    ServerAliveInterval 5\n";
+    text += "Host *\n    ConnectTimeout 10\n    ServerAliveInterval 5\n"
+            "    LogVerbose sshconnect2.c:ssh_userauth2():*\n";
     // Never closed: the client's ssh reads it again at every reconnect.
     const int fd = memfd_create("ssh_config", MFD_CLOEXEC);
     if (fd < 0 || write(fd, text.data(), text.size()) != ssize_t(text.size())) {

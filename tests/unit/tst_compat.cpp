@@ -1,24 +1,31 @@
 #include "compat/askpass/AskpassDialog.h"
 #include "compat/askpass/KeyringEntry.h"
 #include "compat/askpass/PromptRecord.h"
+#include "compat/sshfs/SshLogins.h"
 
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
+using namespace std::string_literals;
 
-// The askpass dialog's answers and what it keeps in the keyring. (The keyring itself is the
-// end-to-end table's.)
+// The askpass dialog's answers and what it keeps in the keyring, and the fate of a stored answer
+// as the askpass and the adapter note it. (The keyring itself is the end-to-end table's.)
 class TestCompat : public QObject
 {
     Q_OBJECT
 
-    enum Step { StoredAnswer, TypedAnswer, NewSsh };
+    // LoggedIn*: ssh's report in the client's output, as Debian 12's and Debian 13's ssh word
+    // it, or in the output of another client's process group.
+    enum Step { StoredAnswer, TypedAnswer, LoggedIn, LoggedIn13, LoggedInElsewhere, NewSsh };
 
 private Q_SLOTS:
     // ssh's prompt (with SSH_ASKPASS_PROMPT), what is typed and how the dialog is left (a button,
@@ -121,8 +128,9 @@ private Q_SLOTS:
         QCOMPARE(entry ? entry->label() : QString(), label);
     }
 
-    // Whether the stored answer may go to an ssh that asks, after the steps before: each an ssh
-    // asking (this process, or its parent after NewSsh) and how it was answered.
+    // Whether the stored answer may go to an ssh that asks, after the steps before: an ssh (a child
+    // of this process, then this process after NewSsh) asking and how it was answered, or the
+    // adapter reading that it logged in.
     void promptRecord_data()
     {
         QTest::addColumn<QList<int>>("steps");
@@ -132,8 +140,14 @@ private Q_SLOTS:
         QTest::newRow("a folder others may enter") << QList<int>{} << true << false << false;
         QTest::newRow("asked again after a typed answer")
             << QList<int>{TypedAnswer} << false << false << false;
-        QTest::newRow("a new ssh after it was refused")
-            << QList<int>{StoredAnswer, TypedAnswer, NewSsh} << false << false << true;
+        QTest::newRow("a new ssh after one refused it, then logged in with a typed answer")
+            << QList<int>{StoredAnswer, TypedAnswer, LoggedIn, NewSsh} << false << false << true;
+        QTest::newRow("a new ssh after one that logged in with it")
+            << QList<int>{StoredAnswer, LoggedIn, NewSsh} << false << true << false;
+        QTest::newRow("a new ssh after one that logged in with it, in Debian 13's words")
+            << QList<int>{StoredAnswer, LoggedIn13, NewSsh} << false << true << false;
+        QTest::newRow("a new ssh after one that ended; a login in another group's output")
+            << QList<int>{StoredAnswer, LoggedInElsewhere, NewSsh} << false << false << true;
     }
 
     void promptRecord()
@@ -145,16 +159,25 @@ private Q_SLOTS:
         QTemporaryDir runtime;
         const QByteArray folder = QFile::encodeName(runtime.filePath(u"tollvane-askpass"_s));
         QVERIFY(!shared || (mkdir(folder, 0700) == 0 && chmod(folder, 0755) == 0));
-        pid_t ssh = getpid();
+        const pid_t first = fork(); // the ssh that asks first, ended by NewSsh
+        if (first == 0)
+            _exit(pause());
+        pid_t ssh = first;
         for (const int step : steps) {
-            if (step == NewSsh) {
-                ssh = getppid();
-                continue;
-            }
-            PromptRecord record(runtime.path(), ssh, u"u@h:22"_s);
-            record.noteAnswer(step == StoredAnswer);
+            if (step == NewSsh)
+                kill(first, SIGKILL), waitpid(first, nullptr, 0), ssh = getpid();
+            else if (step <= TypedAnswer)
+                PromptRecord(runtime.path(), ssh, u"u@h:22"_s).noteAnswer(step == StoredAnswer);
+            else
+                SshLogins(QFile::encodeName(runtime.path()).constData())
+                    .take("sshconnect2.c:ssh_userauth2():481 ("s +
+                              (step == LoggedIn13 ? "bin=ssh, pid=" : "pid=") +
+                              std::to_string(ssh) + "): Authenticated to h ([::1]:22)\r",
+                          getpgrp() + (step == LoggedInElsewhere));
         }
         const PromptRecord record(runtime.path(), ssh, u"u@h:22"_s);
+        if (ssh == first)
+            kill(first, SIGKILL), waitpid(first, nullptr, 0);
         QCOMPARE(record.mayAnswer(), mayAnswer);
         QCOMPARE(record.refused(), refused);
     }
