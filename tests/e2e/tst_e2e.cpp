@@ -244,6 +244,18 @@ private Q_SLOTS:
             QTest::addRow("stored password changed (%s): one failed attempt, then the dialog", host)
                 << steps;
         }
+        // Its unlock prompts cancelled, the one of the lookup and the one of the answer ticked to
+        // be stored; then left open: no lookup waits longer than 5 s, and its file stays as it was.
+        row("a locked keyring: the dialog within 6 s, nothing stored",
+            {"sh keyring && set_password Kr-l0ck", "press password",
+             "atspi askpass --remember Kr-l0ck", "title Unmount password", "unmount password",
+             "sh set_password Kr-n3w && lock_keyring", "press password",
+             "atspi button gcr-prompter Cancel", "atspi askpass --remember Kr-n3w",
+             "atspi button gcr-prompter Cancel", "title Unmount password", "unmount password",
+             "sh date +%s%N >$D/t0", "press password",
+             "sh until_ \"$asking\" && (( $(date +%s%N) - $(<$D/t0) < 6000000000 ))",
+             "atspi askpass Kr-n3w", "title Unmount password", "unmount password",
+             "sh md5sum -c $D/sums"});
         row("a new host key, answered Connect",
             {"press newkey", "atspi askpass yes", "title Unmount newkey",
              "sh grep -q 127.0.0.1 $D/known_hosts", "unmount newkey"});

@@ -3,6 +3,7 @@
 #include "compat/askpass/PromptRecord.h"
 #include "compat/sshfs/SshLogins.h"
 
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -28,28 +29,32 @@ class TestCompat : public QObject
     enum Step { StoredAnswer, TypedAnswer, LoggedIn, LoggedIn13, LoggedInElsewhere, NewSsh };
 
 private Q_SLOTS:
-    // ssh's prompt (with SSH_ASKPASS_PROMPT), what is typed and how the dialog is left (a button,
-    // a key or "close"): the buttons it offered, and what ssh then gets.
+    // ssh's prompt (with SSH_ASKPASS_PROMPT), what is typed, whether "Remember in keyring" is
+    // ticked and how the dialog is left (a button, a key or "close"): the buttons it offered and
+    // what ssh then gets, which alone is kept for the keyring, only when ticked.
     void answers_data()
     {
         QTest::addColumn<QString>("prompt");
         QTest::addColumn<QByteArray>("hint");
         QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("remember");
         QTest::addColumn<QString>("leave");
         QTest::addColumn<QStringList>("buttons");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("output");
         const auto row = [](const char* name, const char* prompt, const char* hint,
                             const char* typed, const char* leave, const char* buttons, int status,
-                            const char* output) {
+                            const char* output, bool remember = false) {
             QTest::newRow(name) << QString::fromUtf8(prompt) << QByteArray(hint)
-                                << QString::fromUtf8(typed) << QString::fromUtf8(leave)
+                                << QString::fromUtf8(typed) << remember << QString::fromUtf8(leave)
                                 << QString::fromUtf8(buttons).split(u' ') << status
                                 << QString::fromUtf8(output);
         };
         const char* hostKey = "Are you sure you want to continue connecting (yes/no)? ";
         row("password", "u@h's password: ", "", "pä w", "Return", "OK Cancel", 0, "pä w\n");
-        row("Cancel", "Enter PIN for key k: ", "", "12", "Cancel", "OK Cancel", 1, "");
+        row("password, remembered", "u@h's password: ", "", "pä w", "OK", "OK Cancel", 0, "pä w\n",
+            true);
+        row("Cancel", "Enter PIN for key k: ", "", "12", "Cancel", "OK Cancel", 1, "", true);
         row("new host key",
             "Key SHA256:a0Z.\nAre you sure you want to continue connecting "
             "(yes/no/[fingerprint])? ",
@@ -67,6 +72,7 @@ private Q_SLOTS:
         QFETCH(QString, prompt);
         QFETCH(QByteArray, hint);
         QFETCH(QString, typed);
+        QFETCH(bool, remember);
         QFETCH(QString, leave);
         QFETCH(QStringList, buttons);
         QFETCH(int, status);
@@ -76,6 +82,8 @@ private Q_SLOTS:
         dialog.present();
         for (const QChar c : typed)
             QTest::sendKeyEvent(QTest::Click, dialog.focusWidget(), Qt::Key_unknown, c, {});
+        if (remember)
+            QTest::mouseClick(dialog.findChild<QCheckBox*>(), Qt::LeftButton, {}, QPoint(2, 2));
         QStringList offered;
         for (QPushButton* button : dialog.findChildren<QPushButton*>()) {
             offered << button->text().remove(u'&');
@@ -88,9 +96,9 @@ private Q_SLOTS:
             QTest::keyClick(dialog.focusWidget(), QKeySequence::fromString(leave)[0].key());
         int ends[2];
         QCOMPARE(pipe(ends), 0);
-        QString kept; // only a ticked "Remember in keyring" hands the answer over
+        QString kept;
         QCOMPARE(dialog.finish(ends[1], &kept), status);
-        QVERIFY(kept.isEmpty());
+        QCOMPARE(kept, remember ? output.chopped(1) : QString());
         char written[64];
         close(ends[1]);
         QCOMPARE(QString::fromUtf8(written, read(ends[0], written, sizeof written)), output);
