@@ -29,7 +29,7 @@ fi
 # Inside the namespace, with the environment of tests/e2e/environment.sh set up. A few more hosts
 # show search and filter; "photos" is the demo sshd under a second name.
 source "$root/tests/e2e/environment.sh"
-sed -i '/^Host \(slow\|shared\)$/,/^$/d' "$TOLLVANE_E2E_CONFIG" # the tests' slow links; the window fits without them
+sed -i '/^Host \(slow\|shared\|once\|keys\)$/,/^$/d' "$TOLLVANE_E2E_CONFIG" # the tests' own; the window fits without them
 e2e_add_config_block()
 {
     printf '\n%s\n' "$@" >>"$TOLLVANE_E2E_CONFIG"

@@ -24,7 +24,7 @@ constexpr int boundMilliseconds = 3000;
 
 } // namespace
 
-void SshAccount::resolve(pid_t pid, std::function<void(const QString&)> done)
+void SshAccount::resolve(pid_t pid, std::function<void(const Route&)> done)
 {
     // Its program and the empty word after the last NUL give way to ssh -G; nothing else changes.
     QFile file(u"/proc/%1/cmdline"_s.arg(pid));
@@ -46,7 +46,7 @@ void SshAccount::resolve(pid_t pid, std::function<void(const QString&)> done)
     }
     auto* output = new QSocketNotifier(out[0], QSocketNotifier::Read, this);
     auto text = std::make_shared<QByteArray>();
-    auto once = std::make_shared<std::function<void(const QString&)>>(std::move(done));
+    auto once = std::make_shared<std::function<void(const Route&)>>(std::move(done));
     // At the end of its output, or at the bound: then it is killed, as it holds nothing to lose
     // and the dialog's event loop must not wait out a TERM.
     const auto finish = [once, output, ssh, text](bool whole) {
@@ -59,7 +59,7 @@ void SshAccount::resolve(pid_t pid, std::function<void(const QString&)> done)
             ssh->signal(SIGKILL);
         const std::optional<int> status = ssh->wait(std::chrono::milliseconds(whole ? 1000 : 0));
         const bool answered = whole && status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
-        std::exchange(*once, nullptr)(answered ? fromSettings(*text) : QString());
+        std::exchange(*once, nullptr)(answered ? fromSettings(*text) : Route());
     };
     connect(output, &QSocketNotifier::activated, this, [output, text, finish] {
         char buffer[4096];
@@ -72,23 +72,26 @@ void SshAccount::resolve(pid_t pid, std::function<void(const QString&)> done)
     QTimer::singleShot(boundMilliseconds, this, [finish] { finish(false); });
 }
 
-QString SshAccount::fromSettings(const QByteArray& settings)
+SshAccount::Route SshAccount::fromSettings(const QByteArray& settings)
 {
-    // ssh -G prints every setting, a line each, as "name value".
-    QByteArray user, hostname, port;
+    // ssh -G prints every setting, a line each, as "name value"; "host" is the one named.
+    QByteArray host, user, hostname, port;
     for (const QByteArray& line : settings.split('\n')) {
         const qsizetype space = line.indexOf(' ');
         const QByteArray name = line.left(space), value = line.mid(space + 1);
         if (space < 0)
             continue;
-        if (name == "user")
+        if (name == "host")
+            host = value;
+        else if (name == "user")
             user = value;
         else if (name == "hostname")
             hostname = value;
         else if (name == "port")
             port = value;
     }
-    if (user.isEmpty() || hostname.isEmpty() || port.isEmpty())
+    if (host.isEmpty() || user.isEmpty() || hostname.isEmpty() || port.isEmpty())
         return {};
-    return QString::fromLocal8Bit(user + '@' + hostname + ':' + port);
+    return {QString::fromLocal8Bit(user + '@' + hostname + ':' + port),
+            QString::fromLocal8Bit(host)};
 }

@@ -82,7 +82,7 @@ int main(int argc, char* argv[])
         entry = std::move(found);
         if (!entry)
             return dialog.present();
-        record.emplace(qEnvironmentVariable("XDG_RUNTIME_DIR"), parent, entry->key());
+        record.emplace(qEnvironmentVariable("XDG_RUNTIME_DIR"), parent, entry->label());
         keyring.read(*entry, [&](Keyring::Lookup lookup, const QString& stored) {
             if (lookup == Keyring::Lookup::Found && record->mayAnswer()) {
                 record->noteAnswer(true);
@@ -101,9 +101,9 @@ int main(int argc, char* argv[])
         if (ssh < 0)
             return dialog.present();
         if (!KeyringEntry::wantsAccount(prompt))
-            return lookUp(KeyringEntry::forPrompt(prompt, {}));
-        account.resolve(parent, [&](const QString& resolved) {
-            lookUp(KeyringEntry::forPrompt(prompt, resolved));
+            return lookUp(KeyringEntry::forPrompt(prompt, {}, {}));
+        account.resolve(parent, [&](const SshAccount::Route& route) {
+            lookUp(KeyringEntry::forPrompt(prompt, route.account, route.alias));
         });
     });
     application.exec();

@@ -21,14 +21,15 @@ constexpr int folderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
 } // namespace
 
-int PrivateFolder::open(const std::string& runtimeFolder, const std::string& name)
+int PrivateFolder::open(const std::string& runtimeFolder, const std::string& name, bool make)
 {
     if (!runtimeFolder.starts_with('/'))
         return -1;
     const int parent = keepIfPrivate(::open(runtimeFolder.c_str(), folderFlags));
     if (parent < 0)
         return -1;
-    mkdirat(parent, name.c_str(), 0700);
+    if (make)
+        mkdirat(parent, name.c_str(), 0700);
     const int folder = keepIfPrivate(openat(parent, name.c_str(), folderFlags));
     close(parent);
     return folder;

@@ -9,7 +9,8 @@
 class PrivateFolder
 {
 public:
-    // A descriptor of `runtimeFolder`/`name`, or -1 when either is not a folder of the
-    // effective user's, closed to the group and to others, reached without a symbolic link.
-    static int open(const std::string& runtimeFolder, const std::string& name);
+    // A descriptor of `runtimeFolder`/`name` (made first when `make`), or -1 when either is not
+    // a folder of the effective user's, closed to the group and to others, reached without a
+    // symbolic link.
+    static int open(const std::string& runtimeFolder, const std::string& name, bool make = true);
 };

@@ -46,6 +46,8 @@ bool ClientOutput::readFrom(int fd)
 
 void ClientOutput::forward(std::string line)
 {
+    if (claim_ && claim_(line))
+        return;
     if (!isChatter(line))
         reason_ = line.substr(0, line.find_last_not_of('\r') + 1); // ssh ends some with CR LF
     out_.write(MountVerdict::defuse(std::move(line)));

@@ -121,6 +121,7 @@ bool MountClient::startClient()
     // client (and the volume) with SIGPIPE. A process group of its own holds its ssh too.
     ClientEnvironment environment(environ, ClientEnvironment::besideThisProgram());
     client_.emplace();
+    output_->setClaim([this](std::string_view line) { return logins_.take(line, clientPid_); });
     const bool started = client_->start(arguments_, {.output = output[1],
                                                      .errors = output[1],
                                                      .ownGroup = true,

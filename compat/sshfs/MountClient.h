@@ -9,11 +9,13 @@
 #include "LinkEvents.h"
 #include "MountProbe.h"
 #include "SleepLock.h"
+#include "SshLogins.h"
 
 #include "ChildProcess.h"
 #include "MountTable.h"
 
 #include <chrono>
+#include <cstdlib>
 #include <optional>
 #include <set>
 #include <string>
@@ -83,6 +85,7 @@ private:
     LinkCheck linkCheck_;
     SleepLock sleepLock_;
     Leftovers leftovers_;
+    SshLogins logins_{std::getenv("XDG_RUNTIME_DIR")};
     State state_ = State::Waiting;
     bool verdict_ = false;  // it was written: a mount from now on follows a wake
     bool finished_ = false; // nothing more to mount: the adapter goes once the rest is done

@@ -13,5 +13,6 @@ std::optional<std::string> SshConfigText::compose(const std::vector<std::string>
         text += "Include \"" + file + "\"\n";
     }
     return text + (finalPass ? "Match canonical\n" : "Host *\n") +
-           "    ConnectTimeout 10\n    ServerAliveInterval 5\n";
+           "    ConnectTimeout 10\n    ServerAliveInterval 5\n"
+           "    LogVerbose sshconnect2.c:ssh_userauth2():*\n";
 }

@@ -9,7 +9,8 @@
 // (ConnectTimeout 10 covers the TCP connect and ssh's greeting; a question the user is still
 // answering is not cut short), and keep-alive messages, so that a dead connection (a NAT that
 // forgot it, a roaming Wi-Fi) is noticed within 15 s (ServerAliveInterval 5, with ssh's
-// ServerAliveCountMax of 3). They come in a configuration of the adapter's own, ssh's -F, which
+// ServerAliveCountMax of 3), and a line once ssh has logged in, printed whatever its LogLevel
+// (LogVerbose; SshLogins reads it). They come in a configuration of the adapter's own, ssh's -F, which
 // first includes the files ssh reads without it: the user's and then the system's, or the one a
 // person gave with -F alone (see SshConfigText). Where that cannot be done so that ssh reads those
 // files as it would by itself, ssh gets what it would have had without the adapter, and no

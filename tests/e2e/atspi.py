@@ -5,6 +5,7 @@
 #   atspi.py press APP HOST             presses HOST's button through its Press action
 #   atspi.py open APP HOST              does the Open action of HOST's row
 #   atspi.py one APP                    one application APP runs, with one window
+#   atspi.py button APP NAME            presses APP's button NAME
 #   atspi.py alert APP TEXT...          an alert of APP has a label that reads TEXT (its words
 #                                       joined by spaces); then presses its OK
 #   atspi.py askpass [--remember] [--refused] ANSWER|--cancel
@@ -77,6 +78,8 @@ def main(command, *args):
     elif command == "one":
         desktop = pyatspi.Registry.getDesktop(0)
         wait_for(f"one {args[0]} with one window", lambda: [a.childCount for a in nodes(desktop, 1) if a.name == args[0]] == [1])
+    elif command == "button":
+        act(wait_for(f"the button {args[1]}", lambda: find(application(args[0]), pyatspi.ROLE_PUSH_BUTTON, args[1])), "click")
     elif command == "alert":
         box = wait_for("an alert", lambda: find(application(args[0]), pyatspi.ROLE_ALERT))
         wait_for(f"a label reading {' '.join(args[1:])}", lambda: find(box, pyatspi.ROLE_LABEL, " ".join(args[1:])))

@@ -4,7 +4,9 @@
 # private namespace), which records its arguments in $D/args; the real client stays at
 # $D/real-sshfs. `until_ CONDITION` waits until the shell condition holds (20 s at most);
 # `confirmed FILE` for the mount's confirmation in the standard error kept in FILE. `keyring`
-# starts a new, unlocked keyring daemon on the session bus, for the rest of the scenario;
+# starts a new, unlocked keyring daemon on the session bus, for the rest of the scenario, and
+# `lock_keyring` locks it (an unlock then asks through the desktop's prompter, gcr-prompter),
+# noting the sums of its files in $D/sums; `until_ "$asking"` waits for the askpass dialog;
 # `set_password WORD` makes WORD the test account's, noted in $D/password; between `watch_leaks`
 # and `no_leaks`, no /proc/*/cmdline or /proc/*/environ, nor a file in $XDG_RUNTIME_DIR, holds it.
 export D=$TOLLVANE_E2E_DIR V=$TOLLVANE_E2E_VOLUMES R=$TOLLVANE_E2E_REMOTE
@@ -120,6 +122,8 @@ keyring() {
     gnome-keyring-daemon --foreground --unlock --components=secrets <<<"$D" &>"$D/keyring.log" &
     echo $! >"$D/keyring.pid" && until_ "dbus-send --session --print-reply --dest=org.freedesktop.DBus / org.freedesktop.DBus.NameHasOwner string:org.freedesktop.secrets | grep -q true"
 }
+lock_keyring() { gdbus call --session -d org.freedesktop.secrets -o /org/freedesktop/secrets -m org.freedesktop.Secret.Service.Lock "[objectpath '/org/freedesktop/secrets/collection/login']" >/dev/null && md5sum ~/.local/share/keyrings/* >"$D/sums"; }
+asking="xwininfo -root -tree | grep -qF '\"Tollvane\": (\"tollvane-askpass\"'"
 set_password() { echo "$1" >"$D/password" && echo "tollvane-e2e:$1" | chpasswd; }
 watch_leaks() {
     rm -f "$D/seen" "$D/stop"

@@ -10,9 +10,10 @@
 # programs in $TOLLVANE_COMPAT_DIR, as the package makes them (overlays), fusectl is mounted, and
 # an sshd on 127.0.0.1 serves $TOLLVANE_E2E_REMOTE as the root of every sftp session, to the
 # login with its key and to the account "tollvane-e2e" (made in an overlay on /etc) with the
-# password "tollvane-e2e". The configuration holds "reachable", "refused" (a closed port),
-# "password" (that account), "newkey" (a host key not yet
-# known), and "silent" and "silent3" (a listener that never greets; the second with the user's
+# password "tollvane-e2e" (three tries: MaxAuthTries 3). The configuration holds "reachable",
+# "refused" (a closed port), "password" (that account), "once" (the same account, one password
+# prompt), "keys" (the same account, two keys the server refuses offered first), "newkey" (a host
+# key not yet known), and "silent" and "silent3" (a listener that never greets; the second with the user's
 # own ConnectTimeout), and "slow": "reachable" through delay-proxy.py, a link with 40 ms of round
 # trip (its PID in $TOLLVANE_E2E_DIR/delay-proxy.pid, a line per black hole in delay-proxy.log), and
 # "shared" the same through an ssh master of its own (ControlMaster auto, ControlPersist yes). A
@@ -59,8 +60,7 @@ _e2e_free_port()
 _e2e_start_sshd()
 {
     local dir=$TOLLVANE_E2E_DIR
-    ssh-keygen -q -t ed25519 -N '' -f "$dir/ssh_host_ed25519_key"
-    ssh-keygen -q -t ed25519 -N '' -f "$dir/id_ed25519"
+    for key in ssh_host_ed25519_key id_ed25519 other1 other2; do ssh-keygen -q -t ed25519 -N '' -f "$dir/$key"; done
     TOLLVANE_E2E_PORT=$(_e2e_free_port)
     cat >"$dir/sshd_config" <<CONFIG
 Port $TOLLVANE_E2E_PORT
@@ -80,6 +80,7 @@ ChrootDirectory $TOLLVANE_E2E_REMOTE
 ForceCommand internal-sftp
 Match User tollvane-e2e
     PasswordAuthentication yes
+    MaxAuthTries 3
 CONFIG
     # Without -D it returns once it listens (or has failed to), and then runs on its own.
     /usr/sbin/sshd -f "$dir/sshd_config" -E "$dir/sshd.log" ||
@@ -180,8 +181,10 @@ e2e_setup()
     {
         _e2e_host reachable "$port" "${mine[@]}"
         _e2e_host refused "$(_e2e_free_port)"
-        _e2e_host password "$port" "User tollvane-e2e" "PubkeyAuthentication no" "$trust" \
-            "UserKnownHostsFile /dev/null"
+        local account=("User tollvane-e2e" "$trust" "UserKnownHostsFile /dev/null")
+        _e2e_host password "$port" "${account[@]}" "PubkeyAuthentication no"
+        _e2e_host once "$port" "${account[@]}" "PubkeyAuthentication no" "NumberOfPasswordPrompts 1"
+        _e2e_host keys "$port" "${account[@]}" "IdentityFile $TOLLVANE_E2E_DIR/other1" "IdentityFile $TOLLVANE_E2E_DIR/other2" "IdentitiesOnly yes"
         _e2e_host newkey "$port" "$key" "UserKnownHostsFile $TOLLVANE_E2E_DIR/known_hosts"
         _e2e_host silent "$silent"
         _e2e_host silent3 "$silent" "ConnectTimeout 3"
