@@ -9,7 +9,7 @@ TOLLVANE_PACKAGES=(
     util-linux procps psmisc iproute2
     xvfb xauth x11-utils dbus dbus-x11 at-spi2-core python3 python3-pyatspi qt6-image-formats-plugins
     weston qt6-wayland xdg-utils
-    libsystemd-dev python3-dbusmock libglib2.0-bin
+    python3-dbusmock libglib2.0-bin
     qtkeychain-qt6-dev libsecret-1-0 gnome-keyring libsecret-tools
     dpkg-dev file lintian desktop-file-utils appstream
 )
