@@ -63,7 +63,7 @@ for ((i = 0; i < runs + 1; i++)); do # the first round warms the caches and is n
         sleep 0.05
     done
     e=$(shown u@h)
-    echo -n stored | secret-tool store --label=bench user u@h:22 server "Tollvane: password for u@h:22" \
+    echo -n stored | secret-tool store --label=bench user u@h:22 server "Tollvane: password for h (u@h:22)" \
         type plaintext
     s=$(answered)
     kill $keyring && wait $keyring 2>/dev/null || true
