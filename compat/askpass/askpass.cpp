@@ -17,6 +17,7 @@
 #include <fstream>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include <string.h>
 
@@ -38,19 +39,40 @@ int askingSsh(pid_t parent)
     return getppid() == parent ? pidfd : -1;
 }
 
+// ssh takes a failed or cancelled askpass for an empty answer and sends it, up to three times
+// for a password: ending it instead spares the account those attempts. The note is the reason
+// the mount adapter then gives, as ssh, ended, says nothing.
+void endAttempt(int ssh, std::string_view note)
+{
+    if (ssh < 0)
+        return;
+    if (write(STDERR_FILENO, note.data(), note.size()) < 0) {
+        // nobody reads it
+    }
+    syscall(SYS_pidfd_send_signal, ssh, SIGTERM, nullptr, 0);
+}
+
+// For Qt's fatal errors (no display to show the dialog on), after which it aborts.
+int askingSshForFatal = -1;
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
     // No core file holds a secret, and the user's other processes cannot read this one's memory.
     prctl(PR_SET_DUMPABLE, 0);
-    // Nothing on standard error: ssh passes it to the mount adapter, which reads it for failures.
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     const char* hint = std::getenv("SSH_ASKPASS_PROMPT");
     const AskpassPrompt prompt(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString(),
                                hint ? hint : "");
     const pid_t parent = getppid();
     const int ssh = prompt.kind() == AskpassPrompt::Kind::Secret ? askingSsh(parent) : -1;
+    askingSshForFatal = ssh;
+    // Nothing of Qt's on standard error: ssh passes it to the mount adapter, which reads it for
+    // failures.
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString&) {
+        if (type == QtFatalMsg)
+            endAttempt(askingSshForFatal, "tollvane-askpass: no dialog could be shown\n");
+    });
 
     // Qt sees no argument of ssh's: a prompt is never taken for one of its options.
     int qtArgc = 1;
@@ -107,16 +129,8 @@ int main(int argc, char* argv[])
         });
     });
     application.exec();
-    // ssh takes a cancelled secret for an empty one and asks again, up to three times for a
-    // password: a cancel here ends its attempt to connect instead.
-    if (status != 0 && ssh >= 0) {
-        // The reason the mount adapter then gives (ssh, ended, says nothing).
-        static const char note[] = "tollvane-askpass: cancelled\n";
-        if (write(STDERR_FILENO, note, sizeof note - 1) < 0) {
-            // nobody reads it
-        }
-        syscall(SYS_pidfd_send_signal, ssh, SIGTERM, nullptr, 0);
-    }
+    if (status != 0)
+        endAttempt(ssh, "tollvane-askpass: cancelled\n");
     LeakCheck::now();
     return status;
 }

@@ -271,6 +271,10 @@ private Q_SLOTS:
              "unmount newkey"});
         row("a dialog cancelled",
             {"press password", "atspi askpass --cancel", "title Mount password", "alert password"});
+        // ssh takes a failed askpass for an empty password and would send it, three times.
+        row("an askpass with no display for its dialog: ssh is ended, no password is tried",
+            {"sh : >$D/sshd.log && ! DISPLAY=:404 app password 2>$D/err && grep -q 'no dialog "
+             "could be shown' $D/err && ! grep -q 'Failed password' $D/sshd.log"});
         // Its statvfs fails when ConnectTimeout ends the connection; then it stays, deaf to TERM.
         row("a client deaf to TERM on a failed mount: the verdict comes all the same",
             {"sh fake \"$outstays\"", "fail silent3"});
