@@ -8,13 +8,13 @@
 #include "PromptRecord.h"
 #include "SshAccount.h"
 #include "compat/common/LeakCheck.h"
+#include "compat/common/ProcessGroup.h"
 
 #include <QApplication>
 #include <QTimer>
 
 #include <csignal>
 #include <cstdlib>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,7 +22,6 @@
 #include <string.h>
 
 #include <sys/prctl.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
@@ -31,12 +30,9 @@ namespace {
 // when the parent is not ssh.
 int askingSsh(pid_t parent)
 {
-    std::string name;
-    std::getline(std::ifstream("/proc/" + std::to_string(parent) + "/comm"), name);
-    if (name != "ssh")
+    if (ProcessGroup::nameOf(parent) != "ssh")
         return -1;
-    const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, parent, 0));
-    return getppid() == parent ? pidfd : -1;
+    return ProcessGroup::hold(parent, [&] { return getppid() == parent; });
 }
 
 // ssh takes a failed or cancelled askpass for an empty answer and sends it, up to three times
@@ -49,7 +45,7 @@ void endAttempt(int ssh, std::string_view note)
     if (write(STDERR_FILENO, note.data(), note.size()) < 0) {
         // nobody reads it
     }
-    syscall(SYS_pidfd_send_signal, ssh, SIGTERM, nullptr, 0);
+    ProcessGroup::signal(ssh, SIGTERM);
 }
 
 // For Qt's fatal errors (no display to show the dialog on), after which it aborts.

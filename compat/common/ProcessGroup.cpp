@@ -13,23 +13,18 @@
 
 ProcessGroup::ProcessGroup(pid_t group, pid_t except)
 {
-    DIR* dir = group > 0 ? opendir("/proc") : nullptr;
-    while (const dirent* entry = dir ? readdir(dir) : nullptr) {
-        const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
-        if (pid <= 0 || pid == except || groupOf(pid) != group)
-            continue;
-        const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-        // Asked again once held: the PID may have been another's in between.
-        if (pidfd >= 0 && groupOf(pid) != group) {
-            close(pidfd);
-            continue;
-        }
-        if (pidfd < 0)
-            continue;
-        members_.push_back({pid, pidfd, nameOf(pid)});
-    }
-    if (dir)
-        closedir(dir);
+    if (group <= 0)
+        return;
+    forEachProcess([&](pid_t pid) {
+        const auto inGroup = [&] {
+            return groupOf(pid) == group;
+        };
+        if (pid == except || !inGroup())
+            return true;
+        if (const int pidfd = hold(pid, inGroup); pidfd >= 0)
+            members_.push_back({pid, pidfd, nameOf(pid)});
+        return true;
+    });
 }
 
 ProcessGroup::~ProcessGroup()
@@ -64,6 +59,28 @@ std::vector<std::string> ProcessGroup::openFiles(pid_t pid)
     if (dir)
         closedir(dir);
     return result;
+}
+
+void ProcessGroup::forEachProcess(const std::function<bool(pid_t)>& visit)
+{
+    DIR* dir = opendir("/proc");
+    while (const dirent* entry = dir ? readdir(dir) : nullptr) {
+        const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
+        if (pid > 0 && !visit(pid))
+            break;
+    }
+    if (dir)
+        closedir(dir);
+}
+
+int ProcessGroup::hold(pid_t pid, const std::function<bool()>& still)
+{
+    const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    if (pidfd >= 0 && !still()) {
+        close(pidfd);
+        return -1;
+    }
+    return pidfd;
 }
 
 bool ProcessGroup::alive(int pidfd)

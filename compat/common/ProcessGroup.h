@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,11 @@ public:
     // What its open descriptors lead to, as /proc names it ("socket:[123]", "pipe:[456]", a
     // path); nothing for another user's process.
     static std::vector<std::string> openFiles(pid_t pid);
+    // Calls `visit` with the PID of each process on the machine until it returns false.
+    static void forEachProcess(const std::function<bool(pid_t)>& visit);
+    // A pidfd of `pid` when `still()` holds once it is held (the PID may have been another
+    // process's in between); else -1.
+    static int hold(pid_t pid, const std::function<bool()>& still);
     // A process held by `pidfd` that has not ended.
     static bool alive(int pidfd);
     static void signal(int pidfd, int signal);

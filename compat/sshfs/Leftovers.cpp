@@ -5,12 +5,9 @@
 #include "SocketTable.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <string>
 
-#include <dirent.h>
 #include <signal.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
@@ -52,27 +49,21 @@ void Leftovers::start(unsigned long pipe)
 {
     close();
     const std::string name = "pipe:[" + std::to_string(pipe) + "]";
-    DIR* dir = opendir("/proc");
-    while (const dirent* entry = dir ? readdir(dir) : nullptr) {
-        const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
-        if (pid <= 0 || pid == getpid() || !holds(pid, name))
-            continue;
-        const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-        // Looked at again once held: the PID may have been another's in between.
-        if (pidfd < 0 || !holds(pid, name)) {
-            if (pidfd >= 0)
-                ::close(pidfd);
-            continue;
-        }
+    ProcessGroup::forEachProcess([&](pid_t pid) {
+        const auto holdsPipe = [&] {
+            return holds(pid, name);
+        };
+        const int pidfd = pid != getpid() && holdsPipe() ? ProcessGroup::hold(pid, holdsPipe) : -1;
+        if (pidfd < 0)
+            return true;
         if (servesOthers(pid)) {
             inUse_.emplace_back(pid, pidfd);
-            continue;
+        } else {
+            ProcessGroup::signal(pidfd, SIGTERM);
+            ending_.push_back(pidfd);
         }
-        ProcessGroup::signal(pidfd, SIGTERM);
-        ending_.push_back(pidfd);
-    }
-    if (dir)
-        closedir(dir);
+        return true;
+    });
     if (!ending_.empty() || !inUse_.empty())
         killAt_ = ChildProcess::Clock::now() + ChildProcess::killAfter;
 }

@@ -1,7 +1,7 @@
 #include "SshLogins.h"
 
 #include "AskpassFolder.h"
-#include "ProcessStat.h"
+#include "ProcessGroup.h"
 
 #include <charconv>
 
@@ -10,7 +10,7 @@ bool SshLogins::take(std::string_view line, pid_t group) const
     const pid_t ssh = loggedIn(line);
     if (ssh <= 0)
         return false;
-    if (group > 0 && ProcessStat::field(ssh, 5) == std::to_string(group))
+    if (group > 0 && ProcessGroup::groupOf(ssh) == group)
         AskpassFolder(runtimeFolder_, false).noteLoggedIn(ssh);
     return true;
 }

@@ -3,11 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include <dirent.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
@@ -31,14 +29,11 @@ SocketTable::Address plain(SocketTable::Address address)
 pid_t holderOf(std::uint64_t inode)
 {
     pid_t found = 0;
-    DIR* dir = opendir("/proc");
-    while (const dirent* entry = (dir && !found) ? readdir(dir) : nullptr) {
-        const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
-        if (pid > 0 && std::ranges::count(SocketTable::socketsOf(pid), inode))
+    ProcessGroup::forEachProcess([&](pid_t pid) {
+        if (std::ranges::count(SocketTable::socketsOf(pid), inode))
             found = pid;
-    }
-    if (dir)
-        closedir(dir);
+        return !found;
+    });
     return found;
 }
 
@@ -69,16 +64,13 @@ Transport::Transport(pid_t client, const SocketTable& table) : table_(table), gr
             if (holder <= 0 || ProcessGroup::groupOf(holder) == client ||
                 ProcessGroup::nameOf(holder) != "ssh")
                 continue;
-            const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, holder, 0));
-            // Looked at once held, as the PID may have been another's in between.
-            const std::vector<std::uint64_t> held = SocketTable::socketsOf(holder);
-            if (pidfd >= 0 && std::ranges::count(held, socket->peer) &&
-                holdsConnection(table, held)) {
-                master_ = pidfd;
+            std::vector<std::uint64_t> held;
+            master_ = ProcessGroup::hold(holder, [&] {
+                held = SocketTable::socketsOf(holder);
+                return std::ranges::count(held, socket->peer) && holdsConnection(table, held);
+            });
+            if (master_ >= 0)
                 add(master_, held);
-            } else if (pidfd >= 0) {
-                close(pidfd);
-            }
         }
     }
 }
