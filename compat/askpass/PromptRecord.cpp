@@ -6,9 +6,6 @@
 #include <cctype>
 #include <cstdlib>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 namespace {
 
 constexpr char refusedPrefix[] = "refused-";
@@ -26,21 +23,17 @@ PromptRecord::PromptRecord(const QString& runtimeFolder, pid_t ssh, const QStrin
                  .left(32)
                  .toStdString();
     const std::string refusal = refusedPrefix + entry_;
-    asked_ =
-        faccessat(folder_.fd(), (process_ + '-' + entry_).c_str(), F_OK, AT_SYMLINK_NOFOLLOW) == 0;
+    asked_ = folder_.has(process_ + '-' + entry_);
     // Asking again, or gone, without having logged in: the server refused what it was given.
     if (const std::string given = folder_.givenTo(entry_); !given.empty()) {
         if (given == process_ || AskpassFolder::processName(std::atoi(given.c_str())) != given) {
-            const int fd = openat(folder_.fd(), refusal.c_str(),
-                                  O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-            if (fd >= 0)
-                close(fd);
-            unlinkat(folder_.fd(), AskpassFolder::givenName(entry_, given).c_str(), 0);
+            folder_.make(refusal);
+            folder_.remove(AskpassFolder::givenName(entry_, given));
         } else {
             doubted_ = true;
         }
     }
-    refused_ = faccessat(folder_.fd(), refusal.c_str(), F_OK, AT_SYMLINK_NOFOLLOW) == 0;
+    refused_ = folder_.has(refusal);
 }
 
 void PromptRecord::noteAnswer(bool fromKeyring)
@@ -48,10 +41,7 @@ void PromptRecord::noteAnswer(bool fromKeyring)
     if (entry_.empty())
         return;
     forgetEndedProcesses();
-    const int fd = openat(folder_.fd(), (process_ + '-' + entry_).c_str(),
-                          O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd >= 0)
-        close(fd);
+    folder_.make(process_ + '-' + entry_);
     if (fromKeyring)
         noteGiven();
 }
@@ -60,7 +50,7 @@ void PromptRecord::noteStored()
 {
     if (entry_.empty())
         return;
-    unlinkat(folder_.fd(), (refusedPrefix + entry_).c_str(), 0);
+    folder_.remove(refusedPrefix + entry_);
     noteGiven();
 }
 
@@ -68,11 +58,8 @@ void PromptRecord::noteStored()
 void PromptRecord::noteGiven()
 {
     if (const std::string given = folder_.givenTo(entry_); !given.empty())
-        unlinkat(folder_.fd(), AskpassFolder::givenName(entry_, given).c_str(), 0);
-    const int fd = openat(folder_.fd(), AskpassFolder::givenName(entry_, process_).c_str(),
-                          O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd >= 0)
-        close(fd);
+        folder_.remove(AskpassFolder::givenName(entry_, given));
+    folder_.make(AskpassFolder::givenName(entry_, process_));
 }
 
 // The files of ssh processes that have ended: the folder keeps one per connection otherwise.
@@ -85,6 +72,6 @@ void PromptRecord::forgetEndedProcesses()
             second == name.npos)
             return;
         if (AskpassFolder::processName(std::atoi(name.c_str())) != name.substr(0, second))
-            unlinkat(folder_.fd(), name.c_str(), 0);
+            folder_.remove(name);
     });
 }

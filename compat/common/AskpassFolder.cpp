@@ -23,6 +23,23 @@ AskpassFolder::~AskpassFolder()
         close(fd_);
 }
 
+bool AskpassFolder::has(const std::string& name) const
+{
+    return faccessat(fd_, name.c_str(), F_OK, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+void AskpassFolder::make(const std::string& name) const
+{
+    const int fd = openat(fd_, name.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0)
+        close(fd);
+}
+
+void AskpassFolder::remove(const std::string& name) const
+{
+    unlinkat(fd_, name.c_str(), 0);
+}
+
 void AskpassFolder::forEach(const std::function<void(const std::string&)>& visit) const
 {
     DIR* listing = fd_ >= 0 ? fdopendir(dup(fd_)) : nullptr;
@@ -67,6 +84,6 @@ void AskpassFolder::noteLoggedIn(pid_t ssh)
         const std::size_t dash = name.find('-', givenPrefix.size());
         if (name.starts_with(givenPrefix) && dash != name.npos &&
             name.compare(dash + 1, name.npos, process) == 0)
-            unlinkat(fd_, name.c_str(), 0);
+            remove(name);
     });
 }

@@ -21,6 +21,10 @@ public:
     AskpassFolder& operator=(const AskpassFolder&) = delete;
 
     int fd() const { return fd_; }
+    // Whether it holds a file `name`; makes an empty one; removes it.
+    bool has(const std::string& name) const;
+    void make(const std::string& name) const;
+    void remove(const std::string& name) const;
     // Calls `visit` with the name of each file in it.
     void forEach(const std::function<void(const std::string&)>& visit) const;
 
