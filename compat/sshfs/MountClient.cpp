@@ -171,9 +171,7 @@ int MountClient::loop()
     const int code = client_ && client_->status() ? exitCode(*client_->status()) : 1;
     if (verdict_)
         return code;
-    std::string reason = output_->reason();
-    if (reason.empty())
-        reason = probeReason_;
+    std::string reason = failureReason();
     if (reason.empty())
         reason = "the client exited with status " + std::to_string(code);
     out_.write(MountVerdict::failed(host_, reason));
@@ -214,11 +212,9 @@ void MountClient::takeTimeouts()
     leftovers_.due();
     if (state_ == State::Confirmed && running &&
         linkCheck_.expired() == LinkCheck::Outcome::NoAnswer)
-        out_.write("sshfs: " + MountVerdict::defuse(host_) +
-                   ": nothing came over its link within " +
-                   std::to_string(linkCheck_.bound().count()) +
-                   " ms after a network change, so its connection is ended; the next access "
-                   "connects again");
+        note("nothing came over its link within " + std::to_string(linkCheck_.bound().count()) +
+             " ms after a network change, so its connection is ended; the next access "
+             "connects again");
     if (state_ == State::Returning && !running && giveUpAt_ && now >= *giveUpAt_)
         giveUp("the network did not come back");
 }
@@ -253,9 +249,8 @@ void MountClient::checkLink()
     if (!client_ || !client_->running() || !reaper_.wantsTable())
         return;
     if (linkCheck_.start(target_, ours_->id, clientPid_) == LinkCheck::Outcome::AddressGone)
-        out_.write("sshfs: " + MountVerdict::defuse(host_) +
-                   ": its connection's local address left the machine with a network change, so "
-                   "the connection is ended; the next access connects again");
+        note("its connection's local address left the machine with a network change, so "
+             "the connection is ended; the next access connects again");
 }
 
 // Before a sleep: the session is frozen at once, and a process that waits on the volume cannot
@@ -270,8 +265,7 @@ void MountClient::letGo()
         client_->signal(SIGKILL);
         if (verdict_) {
             state_ = State::Asleep;
-            out_.write("sshfs: " + MountVerdict::defuse(host_) +
-                       ": let go of before the sleep, to be mounted again after the wake");
+            note("let go of before the sleep, to be mounted again after the wake");
         } else {
             probeReason_ = "the machine went to sleep during the mount";
         }
@@ -303,11 +297,22 @@ void MountClient::mountAgain()
     sleepLock_.take(linkEvents_.bus());
 }
 
+// ssh's reason, else the probe's; empty when neither has one.
+std::string MountClient::failureReason() const
+{
+    const std::string reason = output_->reason();
+    return reason.empty() ? probeReason_ : reason;
+}
+
+// "sshfs: HOST: text", the host defused: `text` is the adapter's own words, which set off nothing.
+void MountClient::note(const std::string& text)
+{
+    out_.write("sshfs: " + MountVerdict::defuse(host_) + ": " + text);
+}
+
 void MountClient::remountFailed()
 {
-    std::string reason = output_->reason();
-    if (reason.empty())
-        reason = probeReason_;
+    const std::string reason = failureReason();
     if (loginRefused(reason) || (giveUpAt_ && Clock::now() >= *giveUpAt_)) {
         giveUp(reason);
         return;
@@ -321,8 +326,7 @@ void MountClient::remountFailed()
 
 void MountClient::giveUp(const std::string& reason)
 {
-    out_.write("sshfs: " + MountVerdict::defuse(host_) +
-               ": not mounted again after the wake: " + MountVerdict::defuse(reason));
+    note("not mounted again after the wake: " + MountVerdict::defuse(reason));
     finish();
 }
 
@@ -365,8 +369,10 @@ void MountClient::takeProbe()
         return;
     if (answer->result == MountProbe::Result::Answered && client_->running()) {
         state_ = State::Confirmed;
-        out_.write(verdict_ ? "sshfs: " + MountVerdict::defuse(host_) + ": mounted again"
-                            : MountVerdict::mounted(host_));
+        if (verdict_)
+            note("mounted again");
+        else
+            out_.write(MountVerdict::mounted(host_));
         verdict_ = true;
         giveUpAt_.reset();
         reaper_.watch(ours_->id, ours_->minor);
@@ -442,6 +448,5 @@ void MountClient::detachDeadVolume()
     if (!ours_ || mounts.empty() || mounts.back().id != ours_->id)
         return;
     if (LazyUnmount::run(target_, ours_->type) == 0 && state_ != State::Asleep)
-        out_.write("sshfs: " + MountVerdict::defuse(host_) +
-                   ": the client ended, its volume is detached");
+        note("the client ended, its volume is detached");
 }

@@ -60,6 +60,8 @@ private:
     void letGo();
     void mountAgain();
     void remountFailed();
+    std::string failureReason() const;
+    void note(const std::string& text);
     void giveUp(const std::string& reason);
     void finish();
     void drainOutput();

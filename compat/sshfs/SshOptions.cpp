@@ -80,12 +80,12 @@ std::string SshOptions::configFile(const ClientCommand::Request& request,
     if (text && FinalPassScan::maybe(files)) {
         // Asked of the very file the client's ssh reads should it make that pass.
         const std::string forFinalPass = session.store(*SshConfigText::compose(files, true));
+        if (forFinalPass.empty())
+            return direct;
         std::vector<std::string> target = {"--", host};
         const auto port = std::find(request.passed.begin(), request.passed.end(), "-p");
         if (port != request.passed.end() && port + 1 != request.passed.end())
             target.insert(target.begin(), {"-p", *(port + 1)});
-        if (forFinalPass.empty())
-            return direct;
         if (FinalPassQuery::makesOne(forFinalPass, target))
             return forFinalPass;
     }
